@@ -1,0 +1,49 @@
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/game.h"
+
+namespace host {
+namespace {
+
+bool mapped = false;
+u32 heap_top = heap_base;
+
+}  // namespace
+
+// Filled in by the game's code (game_code.cpp): lays the original routines
+// into the code part and seals it read and execute.
+void game_lay_code();
+
+bool game_reset() {
+  if (!mapped) {
+    void *p = mmap((void *)(uintptr_t)image_base, image_end - image_base, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p != (void *)(uintptr_t)image_base) {
+      fprintf(stderr, "host: cannot map the game image at 0x%x\n", image_base);
+      if (p != MAP_FAILED) munmap(p, image_end - image_base);
+      return false;
+    }
+    mapped = true;
+  }
+  memset((void *)(uintptr_t)code_end, 0, image_end - code_end);
+  heap_top = heap_base;
+  game_lay_code();
+  return true;
+}
+
+u32 game_alloc(u32 size) {
+  u32 at = (heap_top + 15) & ~15u;
+  if (at + size > heap_end) {
+    fprintf(stderr, "host: game heap exhausted\n");
+    abort();
+  }
+  heap_top = at + size;
+  memset((void *)(uintptr_t)at, 0, size);
+  return at;
+}
+
+}  // namespace host

@@ -1,0 +1,164 @@
+#include "host/win32.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+
+namespace host {
+namespace {
+
+struct key_state {
+  bool down = false;
+  bool pressed_since_query = false;
+};
+key_state keys[256];
+u32 clock_ms = 0;
+std::string module_path = "Z:\\zephal\\game.exe";
+std::map<char, std::string> drive_roots = {{'Z', "/"}};
+int vm_failures = 0;
+std::map<void *, size_t> vm_blocks;
+
+bool exists(const std::string &p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0;
+}
+
+// The entry of dir whose name equals name without regard to case, or name.
+std::string match_case(const std::string &dir, const std::string &name) {
+  if (exists(dir + name)) return name;
+  DIR *d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return name;
+  std::string found = name;
+  while (dirent *e = readdir(d)) {
+    if (strcasecmp(e->d_name, name.c_str()) == 0) {
+      found = e->d_name;
+      break;
+    }
+  }
+  closedir(d);
+  return found;
+}
+
+}  // namespace
+
+void set_key(int vk, bool down) {
+  key_state &k = keys[vk & 0xff];
+  if (down && !k.down) k.pressed_since_query = true;
+  k.down = down;
+}
+
+void release_all_keys() {
+  for (key_state &k : keys) k = key_state{};
+}
+
+bool key_is_down(int vk) { return keys[vk & 0xff].down; }
+
+void set_tick(u32 ms) { clock_ms = ms; }
+void advance_tick(u32 ms) { clock_ms += ms; }
+
+void set_module_path(const std::string &p) { module_path = p; }
+
+void set_drive_root(char drive, const std::string &dir) {
+  std::string d = dir;
+  if (d.empty() || d.back() != '/') d += '/';
+  drive_roots[(char)toupper(drive)] = d;
+}
+
+std::string linux_path(const char *wp) {
+  std::string p = wp ? wp : "";
+  std::string out;
+  size_t i = 0;
+  if (p.size() >= 2 && p[1] == ':' && isalpha((unsigned char)p[0])) {
+    auto root = drive_roots.find((char)toupper(p[0]));
+    out = root != drive_roots.end() ? root->second : "/nonexistent-drive/";
+    i = 2;
+    while (i < p.size() && (p[i] == '\\' || p[i] == '/')) ++i;
+  } else if (!p.empty() && (p[0] == '\\' || p[0] == '/')) {
+    out = "/";
+    i = 1;
+  }
+  // Walk the components, matching each against the disk without case.
+  while (i <= p.size()) {
+    size_t j = p.find_first_of("\\/", i);
+    if (j == std::string::npos) j = p.size();
+    std::string name = p.substr(i, j - i);
+    if (!name.empty()) {
+      out += match_case(out, name);
+      if (j < p.size()) out += '/';
+    }
+    i = j + 1;
+  }
+  return out;
+}
+
+std::string windows_path(const std::string &lp) {
+  std::string out = "Z:";
+  for (char c : lp) out += c == '/' ? '\\' : c;
+  return out;
+}
+
+void fail_virtual_alloc(int n) { vm_failures = n; }
+u32 virtual_blocks_live() { return (u32)vm_blocks.size(); }
+u64 virtual_bytes_live() {
+  u64 n = 0;
+  for (auto &b : vm_blocks) n += b.second;
+  return n;
+}
+
+}  // namespace host
+
+using namespace host;
+
+extern "C" {
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size) {
+  if (module || !out || size == 0) return 0;
+  // Windows copies what fits, terminates it, and returns size when it had to
+  // cut the path.
+  DWORD n = (DWORD)module_path.size();
+  if (n >= size) {
+    memcpy(out, module_path.data(), size - 1);
+    out[size - 1] = 0;
+    return size;
+  }
+  memcpy(out, module_path.c_str(), n + 1);
+  return n;
+}
+
+DWORD WINAPI GetTickCount(void) { return clock_ms; }
+
+SHORT WINAPI GetAsyncKeyState(int vk) {
+  key_state &k = keys[vk & 0xff];
+  u16 r = (k.down ? 0x8000 : 0) | (k.pressed_since_query ? 1 : 0);
+  k.pressed_since_query = false;
+  return (SHORT)r;
+}
+
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+  if (address || size == 0 || (type & (MEM_COMMIT | MEM_RESERVE)) != (MEM_COMMIT | MEM_RESERVE) ||
+      protect != PAGE_READWRITE)
+    return nullptr;  // only what the plug-in asks for is stood in for
+  if (vm_failures > 0) {
+    --vm_failures;
+    return nullptr;
+  }
+  void *p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  vm_blocks[p] = size;  // anonymous pages arrive zero-filled, as committed pages do
+  return p;
+}
+
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
+  auto b = vm_blocks.find(address);
+  if (b == vm_blocks.end() || size != 0 || type != MEM_RELEASE) return 0;
+  munmap(b->first, b->second);
+  vm_blocks.erase(b);
+  return 1;
+}
+
+}  // extern "C"

@@ -1,0 +1,41 @@
+// The Linux stand-in for the Win32 functions the plug-in imports, and the
+// knobs a test or the simulator turns on them: the keyboard, the clock, the
+// executable's path, virtual memory, and the mapping of Windows paths (with
+// their drive and backslashes) onto real Linux files.
+#pragma once
+
+#include <string>
+
+#include "platform/win32.h"
+
+namespace host {
+
+// Keyboard: GetAsyncKeyState reports bit 15 while a key is down and bit 0
+// when it was pressed since the previous query, as Windows does.
+void set_key(int vk, bool down);
+void release_all_keys();
+bool key_is_down(int vk);
+
+// Clock behind GetTickCount, in milliseconds; wraps modulo 2^32.
+void set_tick(u32 ms);
+void advance_tick(u32 ms);
+
+// What GetModuleFileNameA reports for the executable (a Windows path).
+void set_module_path(const std::string &windows_path);
+
+// Windows paths on Linux files. Drive Z: is the Linux root (Wine's
+// convention); another drive letter maps to a folder set here. Backslashes
+// separate components; a relative path is relative to the current directory.
+// Each component matches an existing file or folder without regard to case,
+// as on Windows.
+void set_drive_root(char drive, const std::string &linux_dir);
+std::string linux_path(const char *windows_path);
+std::string windows_path(const std::string &linux_path);  // absolute path on Z:
+
+// Virtual memory: VirtualAlloc fails for the next n requests; counters of
+// what is live.
+void fail_virtual_alloc(int n);
+u32 virtual_blocks_live();
+u64 virtual_bytes_live();
+
+}  // namespace host

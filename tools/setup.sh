@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build needs from Debian's amd64 packages, once: the 32-bit
+# runtime of gcc-multilib, the mingw-w64 i686 cross compiler, CMake and the
+# GoogleTest sources. Safe to run again; it installs only what is missing.
+set -euo pipefail
+
+need=()
+for pkg in g++ g++-multilib g++-mingw-w64-i686 cmake make googletest python3; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
+done
+[ -d /usr/src/googletest ] || need+=(googletest)
+
+# Some kernels are built without i386 support: our 32-bit programs then run
+# under qemu-i386, Debian's user-mode emulator (an amd64 package).
+if ! command -v qemu-i386 >/dev/null; then
+  probe=$(mktemp -d)
+  echo 'int main(void) { return 0; }' > "$probe/p.c"
+  if ! { gcc -m32 "$probe/p.c" -o "$probe/p" 2>/dev/null && "$probe/p" 2>/dev/null; }; then
+    need+=(qemu-user)
+  fi
+  rm -rf "$probe"
+fi
+
+if [ ${#need[@]} -gt 0 ]; then
+  echo "setup: installing ${need[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
