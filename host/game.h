@@ -26,6 +26,12 @@ bool game_reset();
 // Zeroed memory from the game's heap (aborts when the heap is exhausted).
 u32 game_alloc(u32 size);
 
+// Game objects in the heap. A car gets the identity basis at the given
+// position and is entered in car table slot `slot` (the car count is left to
+// the caller); a camera object gets its type and view index.
+u32 make_car(u32 slot, f32 x, f32 y, f32 z);
+u32 make_camera(u32 type, u32 view);
+
 // Typed access for the host's own code and tests; addresses are absolute.
 inline u32 &word(u32 addr) { return *(u32 *)(uintptr_t)addr; }
 inline u8 &byte(u32 addr) { return *(u8 *)(uintptr_t)addr; }

@@ -46,4 +46,22 @@ u32 game_alloc(u32 size) {
   return at;
 }
 
+u32 make_car(u32 slot, f32 x, f32 y, f32 z) {
+  u32 car = game_alloc(car_object_size);
+  fword(car + 0x08) = x;
+  fword(car + 0x0c) = y;
+  fword(car + 0x10) = z;
+  for (u32 i = 0; i < 3; ++i) fword(car + 0x34 + 4 * (4 * i)) = 1.0f;  // basis diagonal
+  word(0x661a88 + 4 * slot) = car;
+  return car;
+}
+
+u32 make_camera(u32 type, u32 view) {
+  u32 cam = game_alloc(camera_object_size);
+  word(cam + 0x00) = type;
+  word(cam + 0x0c) = view;
+  for (u32 i = 0; i < 3; ++i) fword(cam + 0x2c + 4 * (4 * i)) = 1.0f;  // orientation identity
+  return cam;
+}
+
 }  // namespace host
