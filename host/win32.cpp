@@ -1,3 +1,7 @@
+// Large-file interfaces even in this 32-bit build: ext4 hands out 64-bit
+// directory offsets, which the 32-bit readdir cannot report under qemu-i386.
+#define _FILE_OFFSET_BITS 64
+
 #include "host/win32.h"
 
 #include <dirent.h>
@@ -44,10 +48,14 @@ std::string match_case(const std::string &dir, const std::string &name) {
   return found;
 }
 
+// Virtual-key codes run from 0 to 255; Windows reports any other code as up.
+bool valid_key(int vk) { return vk >= 0 && vk < 256; }
+
 }  // namespace
 
 void set_key(int vk, bool down) {
-  key_state &k = keys[vk & 0xff];
+  if (!valid_key(vk)) return;
+  key_state &k = keys[vk];
   if (down && !k.down) k.pressed_since_query = true;
   k.down = down;
 }
@@ -56,7 +64,7 @@ void release_all_keys() {
   for (key_state &k : keys) k = key_state{};
 }
 
-bool key_is_down(int vk) { return keys[vk & 0xff].down; }
+bool key_is_down(int vk) { return valid_key(vk) && keys[vk].down; }
 
 void set_tick(u32 ms) { clock_ms = ms; }
 void advance_tick(u32 ms) { clock_ms += ms; }
@@ -98,7 +106,12 @@ std::string linux_path(const char *wp) {
 
 std::string windows_path(const std::string &lp) {
   std::string out = "Z:";
-  for (char c : lp) out += c == '/' ? '\\' : c;
+  std::string abs = lp;
+  if (abs.empty() || abs[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof(cwd))) abs = std::string(cwd) + "/" + abs;
+  }
+  for (char c : abs) out += c == '/' ? '\\' : c;
   return out;
 }
 
@@ -133,7 +146,8 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size) {
 DWORD WINAPI GetTickCount(void) { return clock_ms; }
 
 SHORT WINAPI GetAsyncKeyState(int vk) {
-  key_state &k = keys[vk & 0xff];
+  if (!valid_key(vk)) return 0;
+  key_state &k = keys[vk];
   u16 r = (k.down ? 0x8000 : 0) | (k.pressed_since_query ? 1 : 0);
   k.pressed_since_query = false;
   return (SHORT)r;

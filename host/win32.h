@@ -30,7 +30,9 @@ void set_module_path(const std::string &windows_path);
 // as on Windows.
 void set_drive_root(char drive, const std::string &linux_dir);
 std::string linux_path(const char *windows_path);
-std::string windows_path(const std::string &linux_path);  // absolute path on Z:
+// The absolute Windows path on Z: of a Linux path (a relative one is taken
+// from the current folder).
+std::string windows_path(const std::string &linux_path);
 
 // Virtual memory: VirtualAlloc fails for the next n requests; counters of
 // what is live.

@@ -1,0 +1,68 @@
+// A Windows private-profile (INI) file held as its lines, for the host's
+// GetPrivateProfile*/WritePrivateProfileString. Each line keeps its own bytes
+// and its own line end, so that an edit rewrites only the line it concerns
+// and every comment, blank line and odd byte elsewhere goes back unchanged.
+//
+// Reading follows Windows: section and key names are compared without case
+// and with surrounding white space trimmed; ';' starts a comment line; a line
+// without '=' is no key; of two keys or two sections with the same name only
+// the first counts; lines before the first section belong to none.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace host::ini {
+
+constexpr size_t none = (size_t)-1;
+
+struct line {
+  enum kind_t : u8 { other, section, key };
+  std::string text;  // the line's bytes, without its line end
+  std::string eol;   // "\r\n", "\n", "\r", or "" on a last line without one
+  kind_t kind = other;
+  std::string name;   // section or key name, trimmed
+  std::string value;  // a key's value, trimmed, quotes still on
+};
+
+// White space as the profile functions skip it (Ctrl-Z included, a leftover
+// end-of-file mark in old files).
+std::string_view trim(std::string_view s);
+
+// A value with one pair of matching quotes ('' or "") around it loses them.
+std::string_view unquote(std::string_view value);
+
+// The integer a profile value stands for: optional sign, then decimal digits
+// (or digits after a lower-case 0x, 0o or 0b prefix), up to the first other
+// character; wraps modulo 2^32. No digits at all gives 0.
+u32 parse_int(std::string_view value);
+
+struct file {
+  std::vector<line> lines;
+
+  static file parse(std::string_view bytes);
+  std::string bytes() const;
+
+  // Index of the header of the first section called name, or none.
+  size_t find_section(std::string_view name) const;
+  // Index one past the last line of the section whose header is at header.
+  size_t section_end(size_t header) const;
+  // Index of the first line of that section holding key name, or none.
+  size_t find_key(size_t header, std::string_view name) const;
+
+  std::vector<std::string> section_names() const;
+  std::vector<std::string> key_names(size_t header) const;
+
+  // Edits; each reports whether the file changed. New lines end in CRLF.
+  bool set(std::string_view section, std::string_view key, std::string_view value);
+  bool remove_key(std::string_view section, std::string_view key);
+  bool remove_section(std::string_view section);
+
+ private:
+  void insert(size_t at, std::string text);
+};
+
+}  // namespace host::ini
