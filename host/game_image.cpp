@@ -46,6 +46,25 @@ u32 game_alloc(u32 size) {
   return at;
 }
 
+std::vector<u8> bytes_at(u32 addr, u32 n) {
+  const u8 *p = (const u8 *)(uintptr_t)addr;
+  return std::vector<u8>(p, p + n);
+}
+
+std::string protection(u32 addr) {
+  FILE *maps = fopen("/proc/self/maps", "r");
+  char line[512], perms[8];
+  unsigned long lo, hi;
+  std::string found = "unmapped";
+  while (maps && fgets(line, sizeof line, maps))
+    if (sscanf(line, "%lx-%lx %4s", &lo, &hi, perms) == 3 && addr >= lo && addr < hi) {
+      found.assign(perms, 3);
+      break;
+    }
+  if (maps) fclose(maps);
+  return found;
+}
+
 u32 make_car(u32 slot, f32 x, f32 y, f32 z) {
   u32 car = game_alloc(car_object_size);
   fword(car + 0x08) = x;

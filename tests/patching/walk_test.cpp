@@ -1,0 +1,212 @@
+// The hex patterns and the definition walk, on the stand-in game's real code
+// pages and through the stand-in loader's context (whose write mprotects the
+// pages as a real loader does).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/game.h"
+#include "host/loader.h"
+#include "plugin/applier.h"
+
+namespace {
+
+using bytes = std::vector<u8>;
+using host::bytes_at;
+
+const bytes call_case7 = {0xe8, 0x02, 0xdd, 0xff, 0xff};
+
+// A branch as the processor would read it at site: opcode, rel32, NOPs.
+bytes branch_bytes(u8 op, u32 site, u32 target, u32 len) {
+  u32 d = target - (site + 5);
+  bytes b = {op, (u8)d, (u8)(d >> 8), (u8)(d >> 16), (u8)(d >> 24)};
+  b.resize(len, 0x90);
+  return b;
+}
+
+z9_def def(u32 kind, u32 rva, u32 len, const char *expect, u32 target, const char *name) {
+  return z9_def{kind, rva, len, expect, target, nullptr, 0, name};
+}
+
+class Walk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(host::game_reset());
+    host::loader_reset();
+  }
+  u32 walk(std::vector<z9_def> defs, u32 pool = 0) {
+    z9_ctx ctx = host::loader_context(pool);
+    return z9sdk_apply_defs(&ctx, defs.data(), (u32)defs.size());
+  }
+  const std::vector<std::string> &log() { return host::loader_messages(); }
+  const std::vector<host::write_record> &writes() { return host::loader_writes(); }
+};
+
+TEST(HexPattern, DigitValuesOfEveryCharacter) {
+  for (int c = -128; c < 128; ++c) {
+    int want = c >= '0' && c <= '9' ? c - '0'
+             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+             : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    EXPECT_EQ(z9_hexv_((char)c), want) << c;
+  }
+}
+
+TEST(HexPattern, SeparatorsCaseWildcardsAndLength) {
+  ASSERT_TRUE(host::game_reset());
+  const u8 *site = (const u8 *)(uintptr_t)host::site_case7;  // e8 02 dd ff ff
+  struct {
+    const char *pattern;
+    u32 len;
+    i32 match;
+  } cases[] = {
+      {"e8 02 dd ff ff", 5, 1}, {"E8 02 DD FF FF", 5, 1}, {"e802ddffff", 5, 1},
+      {"e8,02,dd,ff,ff", 5, 1}, {"e 8 0 2 d d f f f f", 5, 1}, {"e8 g02 zz-dd:ff\tfF", 5, 1},
+      {"0xe8 02 dd ff ff", 5, 0},  // the 0 of 0x is a token of its own
+      {"e9 02 dd ff ff", 5, 0},    {"e8 02 dd ff fe", 5, 0},
+      {"?? ?? ?? ?? ??", 5, 1},    {"? 8 02 dd ff ff", 5, 1},  // whole-byte wildcard
+      {"?0 02 dd ff ff", 5, 1},    {"0? 02 dd ff ff", 5, 1},   // no half-byte wildcards
+      {"?", 1, 1},                 {"?", 2, 0},                // a lone ? is half a byte
+      {"e8 02 dd ff f", 5, 1},     {"e8 02 dd ff 0", 5, 1},    // odd count: last byte free
+      {"e8 02 dd f", 5, 0},
+      {"e8 02 dd ff", 5, 0},       {"e8 02 dd ff ff 12", 5, 1}, {"e8 02 dd ff ff zz ?", 5, 1},
+      {"e8 02 dd ff 00", 4, 1},    {"", 1, 0},                 {"zz", 0, 1},
+  };
+  for (auto &c : cases) EXPECT_EQ(z9sdk_hex_match(site, c.len, c.pattern), c.match) << c.pattern << " over " << c.len;
+  EXPECT_EQ(z9sdk_hex_match(site, 0, nullptr), 1);  // len 0 never reads the pattern
+  const u8 other[5] = {0x17, 0x02, 0xdd, 0xff, 0x00};
+  EXPECT_EQ(z9sdk_hex_match(other, 5, "?8 02 dd ff ff"), 0);
+  EXPECT_EQ(z9sdk_hex_match(other, 5, "?8 02 dd ff f"), 1);
+}
+
+TEST_F(Walk, EachKindWritesItsBytesThroughTheLoader) {
+  const u32 stub = 0x10001230, pool = 0x20000000;
+  u8 raw[100];
+  for (u32 i = 0; i < sizeof raw; ++i) raw[i] = (u8)(i * 7 + 1);
+  struct {
+    z9_def d;
+    bytes want;
+  } rows[] = {
+      {def(1, 0x415b9, 5, "e8 02 dd ff ff", stub, "call"), branch_bytes(0xe8, 0x4415b9, stub, 5)},
+      {def(1, 0x4143c, 9, "e8 7f de ff ff c3 cc cc cc", stub, "call9"), branch_bytes(0xe8, 0x44143c, stub, 9)},
+      {def(2, 0x11bbe0, 8, "53 51 52 56 57 55 89 e5", stub, "jmp"), branch_bytes(0xe9, 0x51bbe0, stub, 8)},
+      {def(0, 0x1112dc, 5, nullptr, stub + 1, "zero"), branch_bytes(0xe9, 0x5112dc, stub + 1, 5)},
+      {def(7, 0x112310, 5, nullptr, stub + 2, "seven"), branch_bytes(0xe9, 0x512310, stub + 2, 5)},
+      {def(5, 0x1124dd, 5, "e8 5e ed ff ff", 0x1234, "callpool"), branch_bytes(0xe8, 0x5124dd, pool + 0x1234, 5)},
+      {def(6, 0x111328, 6, "e8 33 90 00 00 c3", 0x10, "jmppool"), branch_bytes(0xe9, 0x511328, pool + 0x10, 6)},
+      {def(2, 0x11a360, 64, nullptr, stub, "len64"), branch_bytes(0xe9, 0x51a360, stub, 64)},
+      {z9_def{3, 0x13f2c0, sizeof raw, nullptr, 0, raw, 0, "raw"}, bytes(raw, raw + sizeof raw)},
+      {z9_def{3, 0x41000, 2, "cc cc", 0, raw, 0, "raw2"}, bytes(raw, raw + 2)},
+      {z9_def{4, 0x41100, 0, "00", 0, nullptr, 0, "skip"}, {}},  // nothing checked or written
+  };
+  std::vector<z9_def> defs;
+  for (auto &r : rows) defs.push_back(r.d);
+  ASSERT_EQ(walk(defs, pool), 1u) << host::loader_log_text();
+  EXPECT_TRUE(log().empty());
+  ASSERT_EQ(writes().size(), std::size(rows) - 1);
+  for (size_t i = 0; i + 1 < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].d.name);
+    const host::write_record &w = writes()[i];
+    EXPECT_EQ(w.rva, rows[i].d.rva);
+    EXPECT_EQ(w.name, rows[i].d.name);  // the definition's own pointer
+    EXPECT_EQ(w.bytes, rows[i].want);
+    EXPECT_EQ(bytes_at(0x400000 + w.rva, (u32)w.bytes.size()), rows[i].want);
+    // The loader gave the pages back as the game's code always is.
+    EXPECT_EQ(host::protection(0x400000 + w.rva), "r-x");
+  }
+  EXPECT_EQ(host::byte(0x441100), 0xcc);
+}
+
+TEST_F(Walk, NullExpectWritesWhateverTheSiteHolds) {
+  ASSERT_EQ(walk({def(1, 0x415b9, 5, nullptr, 0x10000000, "first")}), 1u);
+  ASSERT_EQ(walk({def(2, 0x415b9, 5, nullptr, 0x10000100, "again")}), 1u);
+  EXPECT_EQ(bytes_at(host::site_case7, 5), branch_bytes(0xe9, 0x4415b9, 0x10000100, 5));
+}
+
+TEST_F(Walk, EachFailureRowHasItsMessageAndWritesNothing) {
+  const u32 next = 0x4415be, farthest = next + 0x7fffffffu;
+  u8 raw[5] = {};
+  struct {
+    z9_def d;
+    u32 pool;
+    const char *message;  // null: fails without a word
+  } rows[] = {
+      {def(1, 0x415b9, 5, "e8 7f de ff ff", 0x10000000, "case7"), 0, "def case7: expected mismatch @ RVA 0x415B9"},
+      {z9_def{3, 0x1124dd, 5, "e8 5e ed ff fe", 0, raw, 0, "arm3"}, 0, "def arm3: expected mismatch @ RVA 0x1124DD"},
+      {def(1, 0x415b9, 5, "00", 0x10000000, nullptr), 0, "def ?: expected mismatch @ RVA 0x415B9"},
+      // Pool kinds without a pool, though their pattern matched.
+      {def(5, 0x415b9, 5, "e8 02 dd ff ff", 0x10, "pooled"), 0, "def pooled: pool target, но пул не выдан"},
+      {def(6, 0x415b9, 5, "e8 02 dd ff ff", 0x10, nullptr), 0, "def ?: pool target, но пул не выдан"},
+      // One byte beyond +2^31-1; wrapping would take it for -2^31.
+      {def(1, 0x415b9, 5, nullptr, farthest + 1, "far"), 0, "def far: rel32 недостижим"},
+      {def(1, 0x415b9, 5, nullptr, 0xffffffffu, nullptr), 0, "def ?: rel32 недостижим"},
+      {def(5, 0x415b9, 5, nullptr, 0x80000000u, "farpool"), next, "def farpool: rel32 недостижим"},
+      // From above 2^31, one byte more than 2^31 back.
+      {def(1, 0x80000000, 5, nullptr, 0x400004, "back"), 0, "def back: rel32 недостижим"},
+      // Branch lengths outside 5..64 fail before the pattern is looked at.
+      {def(1, 0x415b9, 4, "00", 0x10000000, "len4"), 0, nullptr},
+      {def(2, 0x415b9, 65, "00", 0x10000000, "len65"), 0, nullptr},
+      {def(1, 0x415b9, 0, "00", 0x10000000, "len0"), 0, nullptr},
+  };
+  for (auto &r : rows) {
+    SCOPED_TRACE(r.message ? r.message : r.d.name);
+    host::loader_reset();
+    EXPECT_EQ(walk({r.d}, r.pool), 0u);
+    EXPECT_EQ(log(), r.message ? std::vector<std::string>{r.message} : std::vector<std::string>{});
+    EXPECT_TRUE(writes().empty());
+  }
+  EXPECT_EQ(bytes_at(host::site_case7, 5), call_case7);
+
+  // The edges of reach succeed: the farthest target ahead, and from above
+  // 2^31 exactly 2^31 back (that site is outside the game, so the loader
+  // refuses the write, which is a failure without a message).
+  host::loader_reset();
+  EXPECT_EQ(walk({def(1, 0x415b9, 5, nullptr, farthest, "far")}), 1u);
+  EXPECT_EQ(writes().at(0).bytes, branch_bytes(0xe8, 0x4415b9, farthest, 5));
+  host::loader_reset();
+  EXPECT_EQ(walk({def(1, 0x80000000, 5, nullptr, 0x400005, nullptr)}), 0u);
+  EXPECT_TRUE(log().empty());
+  ASSERT_EQ(writes().size(), 1u);
+  EXPECT_FALSE(writes()[0].written);
+  EXPECT_EQ(writes()[0].name, nullptr);
+  EXPECT_EQ(writes()[0].bytes, branch_bytes(0xe8, 0x80400000, 0x400005, 5));
+}
+
+TEST_F(Walk, FirstFailureEndsTheWalkAndKeepsEarlierWrites) {
+  std::vector<z9_def> defs = {def(1, 0x415b9, 5, "e8 02 dd ff ff", 0x10000000, "one"),
+                              def(1, 0x4143c, 5, "e8 7f de ff ff", 0x10000010, "two"),
+                              def(1, 0x1112dc, 5, "e8 00 00 00 00", 0x10000020, "three"),
+                              def(1, 0x112310, 5, "e8 2b ef ff ff", 0x10000030, "four")};
+  EXPECT_EQ(walk(defs), 0u);
+  ASSERT_EQ(writes().size(), 2u);
+  EXPECT_EQ(log(), std::vector<std::string>{"def three: expected mismatch @ RVA 0x1112DC"});
+  EXPECT_EQ(bytes_at(host::site_case7, 5), branch_bytes(0xe8, 0x4415b9, 0x10000000, 5));
+  EXPECT_EQ(bytes_at(host::site_case30, 5), branch_bytes(0xe8, 0x44143c, 0x10000010, 5));
+  EXPECT_EQ(bytes_at(host::site_arm2, 5), (bytes{0xe8, 0x2b, 0xef, 0xff, 0xff}));
+
+  // A write that fails stops the walk the same way, quietly, branch or raw.
+  ASSERT_TRUE(host::game_reset());
+  host::loader_reset();
+  host::loader_fail_write_at(2);
+  u8 raw[2] = {0x90, 0x90};
+  defs = {def(1, 0x415b9, 5, nullptr, 0x10000000, "a"), z9_def{3, 0x4143c, 2, nullptr, 0, raw, 0, "b"},
+          def(1, 0x1112dc, 5, nullptr, 0x10000000, "c")};
+  EXPECT_EQ(walk(defs), 0u);
+  ASSERT_EQ(writes().size(), 2u);
+  EXPECT_TRUE(writes()[0].written);
+  EXPECT_FALSE(writes()[1].written);
+  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(bytes_at(host::site_case30, 2), (bytes{0xe8, 0x7f}));
+}
+
+TEST_F(Walk, RefusesContextsOfAnotherVersion) {
+  z9_def d = def(1, 0x415b9, 5, nullptr, 0x10000000, "any");
+  z9_ctx v2 = host::loader_context();
+  v2.version = 2;
+  EXPECT_EQ(z9sdk_apply_defs(nullptr, &d, 1), 0u);
+  EXPECT_EQ(z9sdk_apply_defs(&v2, &d, 1), 0u);
+  EXPECT_TRUE(writes().empty());
+  EXPECT_TRUE(log().empty());
+}
+
+}  // namespace
