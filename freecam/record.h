@@ -29,5 +29,17 @@ static_assert(sizeof(freecam_record) == 172);
 
 extern freecam_record zp[2];
 
+// The position as a vector, for the car-frame conversions.
+inline void rec_pos(const freecam_record &r, f32 *p) {
+  p[0] = r.x;
+  p[1] = r.y;
+  p[2] = r.z;
+}
+inline void rec_set_pos(freecam_record &r, const f32 *p) {
+  r.x = p[0];
+  r.y = p[1];
+  r.z = p[2];
+}
+
 // The record that drives a camera object, by its view index (+0x0c).
 freecam_record *zp_record_for(u32 cam);
