@@ -1,0 +1,81 @@
+// The frame handler. The game calls its routine 0x51a360 from 0x511328 once
+// per frame pass, also while the replay stands paused; the hook stub runs
+// that routine and then z9_zp_frame, which turns key events into replay
+// actions. Keys are polled here: the game gives us no key messages.
+#include "rewind/keys.h"
+
+#include "patches/hooks.h"
+#include "platform/win32.h"
+#include "plugin/game.h"
+#include "plugin/settings.h"
+#include "presets/presets.h"
+#include "rewind/ring.h"
+#include "rewind/seek.h"
+
+constinit u32 g_prev_space = 0;
+constinit u32 g_prev_lt = 0, g_last_lt = 0, g_lt_repeat = 0;
+constinit u32 g_prev_gt = 0, g_last_gt = 0, g_gt_repeat = 0;
+
+void zp_keys_reset() {
+  g_prev_space = 0;
+  g_prev_lt = g_last_lt = g_lt_repeat = 0;
+  g_prev_gt = g_last_gt = g_gt_repeat = 0;
+}
+
+namespace {
+
+// One seek key: a seek at the press, another after the initial delay, then
+// one per repeat interval while held. Each wait runs from the pass on which
+// the previous seek fired, so a spacing is the wait rounded up to the next
+// pass. The clock wraps every 49.7 days; the difference modulo 2^32 does not
+// care.
+void seek_key(bool down, u32 prev, u32 &last, u32 &repeat, u32 t, i32 delta) {
+  if (!down) {
+    repeat = 0;
+    return;
+  }
+  if (!prev) {
+    zp_seek(delta);
+    last = t;
+    repeat = 0;
+    return;
+  }
+  u32 wait = (u32)(repeat ? cfg_rewind_repeat : cfg_rewind_delay);
+  if (t - last >= wait) {
+    zp_seek(delta);
+    last = t;
+    repeat = 1;
+  }
+}
+
+}  // namespace
+
+extern "C" void z9_zp_frame() {
+  if (game_mode() != mode_replay) {
+    zp_seek_target = 0;  // the key state keeps its values until the replay returns
+    return;
+  }
+  u32 t = GetTickCount();
+  bool shift = key_down(VK_SHIFT);
+  bool ctrl = key_down(VK_CONTROL);
+  // Worked out on every pass, so a modifier pressed or released while a key
+  // is held changes the following repeats.
+  i32 step = ctrl ? cfg_rewind_ctrl : shift ? cfg_rewind_shift : cfg_rewind_step;
+
+  bool space = key_down(k_space);
+  if (space && !g_prev_space) {
+    wr32(ga_pause, (rd32(ga_pause) & 1) == 0 ? 1 : 0);
+    wr32(ga_control, 5);
+  }
+  g_prev_space = space;
+
+  // Both keys are sampled before either acts; back goes first when both fire.
+  bool back = key_down(k_prev);
+  bool fwd = key_down(k_next);
+  seek_key(back, g_prev_lt, g_last_lt, g_lt_repeat, t, -step);
+  seek_key(fwd, g_prev_gt, g_last_gt, g_gt_repeat, t, step);
+  g_prev_lt = back;
+  g_prev_gt = fwd;
+
+  zp_digit_pass(ctrl);
+}

@@ -1,0 +1,149 @@
+// The snapshot ring and the capture handler. The game enters its routine
+// 0x51bbe0 as the replay advances from tick to tick; the hook stub calls
+// z9_zp_capture there first, which files a copy of the replay's state under
+// the tick counter.
+#include "rewind/ring.h"
+
+#include "patches/hooks.h"
+#include "platform/crt.h"
+#include "platform/win32.h"
+#include "plugin/settings.h"
+#include "plugin/z9.h"
+
+constinit u8 *zp_ring = nullptr;
+constinit u32 zp_ring_count = 0;
+constinit u32 zp_slot_size = 0;
+constinit u32 zp_car_count = 0;
+constinit u32 zp_fx_on = 0;
+constinit u32 zp_mark_sections = 0;
+constinit u32 zp_seek_target = 0;
+
+u8 *zp_store(u8 *cursor, u32 addr, u32 len) {
+  memcpy(cursor, game_ptr(addr), len);
+  return cursor + len;
+}
+
+u8 *zp_load(u8 *cursor, u32 addr, u32 len) {
+  memcpy(game_ptr(addr), cursor, len);
+  return cursor + len;
+}
+
+u8 *zp_slot(u32 tick) { return zp_ring + (tick % zp_ring_count) * zp_slot_size; }
+
+int zp_snapshot_exists(u32 tick) {
+  if (!zp_ring || !zp_ring_count) return 0;
+  // A slot never written is zeros: its car count 0 is never the ring's, so
+  // tick 0 is not mistaken for a snapshot. All slots of one ring share one
+  // layout (a rebuild starts empty), so the mark count needs no test.
+  const u8 *slot = zp_slot(tick);
+  return zp_slot_word(slot, slot_off_tick) == tick &&
+         zp_slot_word(slot, slot_off_cars) == zp_car_count;
+}
+
+void zp_ring_reset() {
+  if (zp_ring) VirtualFree(zp_ring, 0, MEM_RELEASE);
+  zp_ring = nullptr;
+  zp_ring_count = zp_slot_size = zp_car_count = zp_fx_on = zp_mark_sections = 0;
+  zp_seek_target = 0;
+}
+
+namespace {
+
+// The game's mark-section count as a ring would hold it. The count is the
+// last index + 1 in 32-bit arithmetic, so an index of ~0 means none; a count
+// beyond 4096 is not believed and kept as 0 entries. Comparing this clamped
+// value, not the raw count, keeps such a game from rebuilding the ring (and
+// allocating a new block) at every tick.
+u32 game_mark_sections() {
+  u32 m = rd32(ga_mark_index) + 1;
+  return m > mark_sections_max ? 0 : m;
+}
+
+// Sizes and obtains a new, empty ring for n cars. Every snapshot of the old
+// ring is lost: its slots have another layout.
+void rebuild(u32 n) {
+  zp_fx_on = cfg_rewind_effects != 0 ? 1 : 0;
+  zp_mark_sections = zp_fx_on ? game_mark_sections() : 0;
+  if (zp_ring) {
+    VirtualFree(zp_ring, 0, MEM_RELEASE);
+    zp_ring = nullptr;
+  }
+  zp_car_count = n;
+  zp_slot_size = zp_slot_bytes(n, zp_fx_on, zp_mark_sections);
+  zp_ring_count = cfg_rewind_ticks < (i32)ring_slots_min ? ring_slots_min : (u32)cfg_rewind_ticks;
+  // Committed pages arrive zero-filled: a slot never written reads as empty
+  // without a clearing pass over up to a few hundred megabytes.
+  zp_ring = (u8 *)VirtualAlloc(nullptr, (SIZE_T)zp_ring_count * zp_slot_size,
+                               MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (!zp_ring) {
+    zp_ring_count = 0;  // retried at the next capture, which finds no ring
+    return;
+  }
+  zp_log("zephal: snapshot ring %d x %u bytes", (int)zp_ring_count, zp_slot_size);
+}
+
+// Copies the game's state into slot, part by part in layout order.
+void capture_slot(u8 *slot, u32 tick, u32 n) {
+  u32_g *head = (u32_g *)slot;
+  head[0] = tick;
+  head[1] = rd32(ga_tick_alt);
+  head[2] = n;
+  head[3] = 0;
+  u8 *cur = slot + slot_header_size;
+  for (const zp_part &p : zp_layout) {
+    if (p.fx && !zp_fx_on) break;  // the effects part is last
+    switch (p.kind) {
+      case zp_part_region:
+        cur = zp_store(cur, p.addr, p.len);
+        break;
+      case zp_part_cars:
+        // An empty car table entry keeps zeros in its place, so later cars
+        // stay at their offsets.
+        for (u32 i = 0; i < n; ++i, cur += p.len) {
+          u32 car = car_slot(i);
+          if (car)
+            memcpy(cur, obj_ptr(car, 0), p.len);
+          else
+            memset(cur, 0, p.len);
+        }
+        break;
+      case zp_part_marks: {
+        u32 array = rd32(ga_mark_array);
+        for (u32 i = 0; i < zp_mark_sections; ++i, cur += p.len) {
+          if (array)
+            memcpy(cur, obj_ptr(array + i * mark_record_size, p.addr), p.len);
+          else
+            memset(cur, 0, p.len);
+        }
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" void z9_zp_capture() {
+  if (!game) return;
+  if (game_mode() != mode_replay) {
+    zp_seek_target = 0;  // a seek does not outlive the replay
+    return;
+  }
+  // A forward seek lets the replay run; it stops at the first tick at or
+  // past its target, whether or not snapshots are being taken.
+  if (zp_seek_target && rd32(ga_tick) >= zp_seek_target) {
+    wr32(ga_pause, 1);
+    wr32(ga_control, 5);
+    zp_seek_target = 0;
+  }
+  if (!cfg_rewind) return;
+
+  u32 n = rd32(ga_car_count);
+  if (n < 1 || n > ring_cars_max) return;  // not a race we can file; keep the ring
+  if (!zp_ring || zp_car_count != n || (zp_fx_on && game_mark_sections() != zp_mark_sections)) {
+    rebuild(n);
+    if (!zp_ring) return;
+  }
+  u32 t = rd32(ga_tick);
+  capture_slot(zp_slot(t), t, n);
+}

@@ -1,0 +1,111 @@
+// Rewind and seek. Both run inside the frame handler, on the game's thread,
+// while the capture handler (same thread) keeps filing ticks.
+#include "rewind/seek.h"
+
+#include "platform/crt.h"
+#include "plugin/game.h"
+#include "plugin/z9.h"
+#include "rewind/ring.h"
+
+namespace {
+
+// Writes slot back into the game, walking the same layout capture wrote.
+void restore_slot(u8 *slot) {
+  u32 n = zp_slot_word(slot, slot_off_cars);
+  u8 *cur = slot + slot_header_size;
+  for (const zp_part &p : zp_layout) {
+    if (p.fx && !zp_fx_on) break;
+    switch (p.kind) {
+      case zp_part_region:
+        cur = zp_load(cur, p.addr, p.len);
+        break;
+      case zp_part_cars:
+        // The car table as it stands now decides where each block goes; a
+        // car that has no object at the moment is skipped.
+        for (u32 i = 0; i < n; ++i, cur += p.len) {
+          u32 car = car_slot(i);
+          if (car) memcpy(obj_ptr(car, 0), cur, p.len);
+        }
+        break;
+      case zp_part_marks: {
+        u32 array = rd32(ga_mark_array);
+        if (!array) break;  // the cursor need not move on: nothing follows
+        for (u32 i = 0; i < zp_mark_sections; ++i, cur += p.len)
+          memcpy(obj_ptr(array + i * mark_record_size, p.addr), cur, p.len);
+        break;
+      }
+    }
+  }
+}
+
+// zp_rewind for any distance: the oldest-slot fallback of a seek may reach
+// further back than an i32 counts. The message prints the delta as given.
+void rewind_by(i64 delta) {
+  if (!zp_ring || !zp_ring_count) return;
+  // Ticks are u32 and a delta is signed: the sum is formed in 64 bits, so a
+  // tick past 2^31 is not taken for a negative one.
+  i64 target = (i64)rd32(ga_tick) + delta;
+  if (target < 0) return;
+  // A target past 2^32 - 1 is no tick the game can have filed.
+  if (target > 0xffffffffLL || !zp_snapshot_exists((u32)target)) {
+    zp_log("zephal: rewind %d: no snapshot at tick %u", (int)delta, (u32)target);
+    return;
+  }
+  u8 *slot = zp_slot((u32)target);
+  // Paused before anything moves; a forward seek still running is abandoned.
+  wr32(ga_pause, 1);
+  wr32(ga_control, 5);
+  zp_seek_target = 0;
+  restore_slot(slot);
+  u32 tick = zp_slot_word(slot, slot_off_tick);
+  u32 alt = zp_slot_word(slot, slot_off_tick_alt);
+  wr32(ga_tick, tick);
+  wr32(ga_tick_alt, alt);
+  wr32(ga_half_tick, alt >> 1);
+  // The game set its camera up for the state it left; asking for the same
+  // replay camera again makes it recompute it over the restored cars.
+  u32 cam = rd32(ga_cam_current);
+  if (cam >= 1 && cam <= 8) request_replay_camera(cam);
+  zp_log("zephal: rewound to tick %u (%+d)", tick, (int)delta);
+}
+
+}  // namespace
+
+void zp_rewind(i32 delta) { rewind_by(delta); }
+
+void zp_seek(i32 delta) {
+  if (!zp_ring || !zp_ring_count) return;
+  u32 now = rd32(ga_tick);
+  i64 target = (i64)now + delta;
+  if (target < 0) target = 0;
+  // A tick cannot pass 2^32 - 1: a forward target beyond it waits there.
+  if (target > 0xffffffffLL) target = 0xffffffffLL;
+  if (zp_snapshot_exists((u32)target)) {
+    rewind_by(target - now);  // the distance actually moved, after the clamp
+    return;
+  }
+  if (delta >= 0) {
+    // Not filed yet: run the replay and let the capture handler pause it at
+    // the first tick at or past the target.
+    wr32(ga_half_tick, (u32)target >> 1);
+    zp_seek_target = (u32)target;
+    wr32(ga_pause, 0);
+    wr32(ga_control, 5);
+    return;
+  }
+  // Too far back for the ring: go back as far as it reaches, to the oldest
+  // snapshot taken with this ring's cars. Only headers are read here.
+  u32 oldest = 0;
+  bool found = false;
+  for (u32 k = 0; k < zp_ring_count; ++k) {
+    const u8 *slot = zp_ring + k * zp_slot_size;
+    if (zp_slot_word(slot, slot_off_cars) != zp_car_count) continue;
+    u32 tick = zp_slot_word(slot, slot_off_tick);
+    if (!found || tick < oldest) oldest = tick;
+    found = true;
+  }
+  if (found && oldest < now)
+    rewind_by((i64)oldest - now);
+  else
+    zp_log("zephal: seek %d: no snapshot", delta);
+}
