@@ -1,0 +1,208 @@
+#include <dlfcn.h>
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/pe_module.h"
+#include "plugin/z9.h"
+
+namespace {
+
+const std::set<std::string> loader_exports = {"Z9_Apply", "z9_def_count", "z9_def_table",
+                                              "z9_manifest_data"};
+const std::set<std::string> win32_imports = {
+    "GetModuleFileNameA", "GetPrivateProfileIntA", "GetPrivateProfileStringA",
+    "WritePrivateProfileStringA", "GetTickCount", "VirtualAlloc", "VirtualFree",
+    "GetAsyncKeyState"};
+// C runtime functions the plug-in may take from msvcrt.dll or libc: string
+// and memory primitives, number parsing and the formatter. Nothing that
+// allocates, starts threads or needs start-up code.
+const std::set<std::string> crt_imports = {"_vsnprintf", "vsnprintf", "memcpy", "memmove", "memset",
+                                           "memcmp", "strlen", "strcpy", "strrchr", "strtoul"};
+
+std::vector<u8> read_file(const char *path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<u8>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), ::toupper);
+  return s;
+}
+
+// The dynamic symbols of an ELF32 file: defined ones and undefined ones, with
+// the first PT_LOAD address and the section names.
+struct elf_info {
+  u16 type = 0, machine = 0;
+  u32 first_load = 0xffffffff;
+  std::set<std::string> defined, undefined, sections;
+};
+
+elf_info read_elf(const std::vector<u8> &f) {
+  elf_info info;
+  if (f.size() < sizeof(Elf32_Ehdr) || memcmp(f.data(), ELFMAG, SELFMAG) != 0 ||
+      f[EI_CLASS] != ELFCLASS32)
+    return info;
+  auto eh = (const Elf32_Ehdr *)f.data();
+  info.type = eh->e_type;
+  info.machine = eh->e_machine;
+  for (u32 i = 0; i < eh->e_phnum; ++i) {
+    auto ph = (const Elf32_Phdr *)(f.data() + eh->e_phoff + i * eh->e_phentsize);
+    if (ph->p_type == PT_LOAD) info.first_load = std::min(info.first_load, ph->p_vaddr);
+  }
+  auto sh = (const Elf32_Shdr *)(f.data() + eh->e_shoff);
+  const char *shstr = (const char *)f.data() + sh[eh->e_shstrndx].sh_offset;
+  for (u32 i = 0; i < eh->e_shnum; ++i) {
+    info.sections.insert(shstr + sh[i].sh_name);
+    if (sh[i].sh_type != SHT_DYNSYM) continue;
+    const char *str = (const char *)f.data() + sh[sh[i].sh_link].sh_offset;
+    auto sym = (const Elf32_Sym *)(f.data() + sh[i].sh_offset);
+    for (u32 k = 1; k < sh[i].sh_size / sizeof(Elf32_Sym); ++k) {
+      std::string name = str + sym[k].st_name;
+      if (sym[k].st_shndx == SHN_UNDEF)
+        info.undefined.insert(name);
+      else if (ELF32_ST_BIND(sym[k].st_info) != STB_LOCAL)
+        info.defined.insert(name);
+    }
+  }
+  return info;
+}
+
+TEST(SharedObject, ExportsTheFourLoaderNamesAndNothingElse) {
+  elf_info elf = read_elf(read_file(ZEPHAL_SO_PATH));
+  EXPECT_EQ(elf.type, ET_DYN);
+  EXPECT_EQ(elf.machine, EM_386);
+  EXPECT_EQ(elf.defined, loader_exports);
+}
+
+TEST(SharedObject, LeavesOnlyWin32AndCRuntimeFunctionsUndefined) {
+  elf_info elf = read_elf(read_file(ZEPHAL_SO_PATH));
+  std::set<std::string> win32_used;
+  for (const std::string &name : elf.undefined) {
+    if (win32_imports.count(name))
+      win32_used.insert(name);
+    else
+      EXPECT_TRUE(crt_imports.count(name)) << "unexpected undefined symbol " << name;
+  }
+  // Every Win32 function is taken from the loading process, none from libc.
+  EXPECT_EQ(win32_used, win32_imports);
+}
+
+TEST(SharedObject, AsksForABaseWithinReachOfTheGameAndHasNoStartUpCode) {
+  elf_info elf = read_elf(read_file(ZEPHAL_SO_PATH));
+  EXPECT_EQ(elf.first_load, 0x10000000u);
+  for (const char *s : {".init_array", ".ctors", ".init", ".tbss", ".tdata"})
+    EXPECT_FALSE(elf.sections.count(s)) << s;
+}
+
+TEST(Dll, IsAnI386DllExportingTheFourLoaderNames) {
+  host::pe_info pe;
+  std::string error;
+  ASSERT_TRUE(host::pe_read_info(ZEPHAL_Z9P_PATH, pe, error)) << error;
+  EXPECT_TRUE(pe.i386);
+  EXPECT_TRUE(pe.dll);
+  EXPECT_EQ(std::set<std::string>(pe.exports.begin(), pe.exports.end()), loader_exports);
+  EXPECT_EQ(pe.exports.size(), 4u);
+}
+
+TEST(Dll, ImportsOnlyKernel32User32AndMsvcrt) {
+  host::pe_info pe;
+  std::string error;
+  ASSERT_TRUE(host::pe_read_info(ZEPHAL_Z9P_PATH, pe, error)) << error;
+  std::set<std::string> win32_used;
+  for (const host::pe_import &imp : pe.imports) {
+    std::string dll = upper(imp.dll);
+    if (dll == "KERNEL32.DLL" || dll == "USER32.DLL") {
+      EXPECT_TRUE(win32_imports.count(imp.function)) << imp.dll << "!" << imp.function;
+      win32_used.insert(imp.function);
+      EXPECT_EQ(dll == "USER32.DLL", imp.function == "GetAsyncKeyState") << imp.function;
+    } else {
+      EXPECT_EQ(dll, "MSVCRT.DLL") << imp.function;
+      EXPECT_TRUE(crt_imports.count(imp.function)) << imp.dll << "!" << imp.function;
+    }
+  }
+  EXPECT_EQ(win32_used, win32_imports);
+}
+
+TEST(Dll, HasNoRuntimeStartUpTlsOrConstructors) {
+  host::pe_info pe;
+  std::string error;
+  ASSERT_TRUE(host::pe_read_info(ZEPHAL_Z9P_PATH, pe, error)) << error;
+  EXPECT_FALSE(pe.has_tls);
+  EXPECT_NE(pe.entry_rva, 0u);  // our own entry, which only agrees to attach
+  for (const std::string &s : pe.sections) {
+    EXPECT_NE(s, ".tls");
+    EXPECT_NE(s, ".CRT");
+    EXPECT_NE(s, ".ctors");
+  }
+}
+
+// The loader's view of a module: manifest, count and the definition table.
+void expect_same_tables(const z9_manifest *a, const z9_manifest *b, const z9_def *da,
+                        const z9_def *db) {
+  EXPECT_EQ(a->abi, 1u);
+  EXPECT_STREQ(a->id, "zephal.freecam");
+  EXPECT_STREQ(a->description, "Zephal: manual free camera (type 7) with car bind");
+  EXPECT_STREQ(a->version, "0.7.4");
+  EXPECT_EQ(a->loader_param, 90u);
+  EXPECT_STREQ(a->check_hex, "e8 02 dd ff ff");
+  EXPECT_EQ(a->check_rva, 0x415b9u);
+  for (u32 w : a->spare) EXPECT_EQ(w, 0u);
+  EXPECT_STREQ(b->id, a->id);
+  EXPECT_STREQ(b->check_hex, a->check_hex);
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(da[i].kind, db[i].kind);
+    EXPECT_EQ(da[i].rva, db[i].rva);
+    EXPECT_EQ(da[i].len, db[i].len);
+    EXPECT_STREQ(da[i].expect, db[i].expect);
+    EXPECT_STREQ(da[i].name, db[i].name);
+    EXPECT_EQ(da[i].bytes, nullptr);
+    EXPECT_EQ(db[i].spare, 0u);
+    EXPECT_NE(da[i].target, 0u);
+  }
+}
+
+TEST(Dll, LoadsRelocatedAndCarriesTheSameTablesAsTheSharedObject) {
+  // Occupy the DLL's preferred base so that it must be relocated: every
+  // pointer in its tables then goes through the base relocations.
+  host::pe_info pe;
+  std::string error;
+  ASSERT_TRUE(host::pe_read_info(ZEPHAL_Z9P_PATH, pe, error)) << error;
+  void *blocker = mmap((void *)(uintptr_t)pe.image_base, 0x1000, PROT_NONE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  host::pe_module dll;
+  ASSERT_TRUE(host::pe_load(ZEPHAL_Z9P_PATH, dll, error)) << error;
+  if (blocker != MAP_FAILED) EXPECT_NE((uintptr_t)dll.base, pe.image_base);
+
+  void *so = dlopen(ZEPHAL_SO_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(so, nullptr) << dlerror();
+
+  auto pe_manifest = (const z9_manifest *)dll.symbol("z9_manifest_data");
+  auto so_manifest = (const z9_manifest *)dlsym(so, "z9_manifest_data");
+  ASSERT_NE(pe_manifest, nullptr);
+  ASSERT_NE(so_manifest, nullptr);
+  EXPECT_EQ(*(const u32 *)dll.symbol("z9_def_count"), 7u);
+  EXPECT_EQ(*(const u32 *)dlsym(so, "z9_def_count"), 7u);
+  auto pe_defs = *(const z9_def *const *)dll.symbol("z9_def_table");
+  auto so_defs = *(const z9_def *const *)dlsym(so, "z9_def_table");
+  expect_same_tables(pe_manifest, so_manifest, pe_defs, so_defs);
+  expect_same_tables(so_manifest, pe_manifest, so_defs, pe_defs);
+
+  // Each definition's target is a stub inside its own module.
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_GE(pe_defs[i].target, (u32)(uintptr_t)dll.base);
+    EXPECT_LT(pe_defs[i].target, (u32)(uintptr_t)dll.base + dll.size);
+  }
+  EXPECT_NE(dll.symbol("Z9_Apply"), nullptr);
+  EXPECT_EQ(dll.symbol("z9_zp_freecam_tick"), nullptr);  // handlers stay inside
+}
+
+}  // namespace
