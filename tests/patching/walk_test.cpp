@@ -1,6 +1,5 @@
-// The hex patterns and the definition walk, on the stand-in game's real code
-// pages and through the stand-in loader's context (whose write mprotects the
-// pages as a real loader does).
+// The hex patterns and the definition walk, on the stand-in game's code pages
+// and through the stand-in loader's context, whose write mprotects as Windows does.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,8 +14,6 @@ namespace {
 using bytes = std::vector<u8>;
 using host::bytes_at;
 
-const bytes call_case7 = {0xe8, 0x02, 0xdd, 0xff, 0xff};
-
 // A branch as the processor would read it at site: opcode, rel32, NOPs.
 bytes branch_bytes(u8 op, u32 site, u32 target, u32 len) {
   u32 d = target - (site + 5);
@@ -29,8 +26,7 @@ z9_def def(u32 kind, u32 rva, u32 len, const char *expect, u32 target, const cha
   return z9_def{kind, rva, len, expect, target, nullptr, 0, name};
 }
 
-class Walk : public ::testing::Test {
- protected:
+struct Walk : ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(host::game_reset());
     host::loader_reset();
@@ -44,43 +40,36 @@ class Walk : public ::testing::Test {
 };
 
 TEST(HexPattern, DigitValuesOfEveryCharacter) {
-  for (int c = -128; c < 128; ++c) {
-    int want = c >= '0' && c <= '9' ? c - '0'
-             : c >= 'a' && c <= 'f' ? c - 'a' + 10
-             : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    EXPECT_EQ(z9_hexv_((char)c), want) << c;
-  }
+  for (int c = -128; c < 128; ++c)
+    EXPECT_EQ(z9_hexv_((char)c), c >= 0 && isxdigit(c) ? (int)strtol(std::string(1, (char)c).c_str(), nullptr, 16) : -1) << c;
 }
 
 TEST(HexPattern, SeparatorsCaseWildcardsAndLength) {
   ASSERT_TRUE(host::game_reset());
-  const u8 *site = (const u8 *)(uintptr_t)host::site_case7;  // e8 02 dd ff ff
+  const u8 *site = (const u8 *)(uintptr_t)host::site_case7, other[5] = {0x17, 0x02, 0xdd, 0xff, 0x00};
   struct {
+    const u8 *mem;
     const char *pattern;
     u32 len;
     i32 match;
   } cases[] = {
-      {"e8 02 dd ff ff", 5, 1}, {"E8 02 DD FF FF", 5, 1}, {"e802ddffff", 5, 1},
-      {"e8,02,dd,ff,ff", 5, 1}, {"e 8 0 2 d d f f f f", 5, 1}, {"e8 g02 zz-dd:ff\tfF", 5, 1},
-      {"0xe8 02 dd ff ff", 5, 0},  // the 0 of 0x is a token of its own
-      {"e9 02 dd ff ff", 5, 0},    {"e8 02 dd ff fe", 5, 0},
-      {"?? ?? ?? ?? ??", 5, 1},    {"? 8 02 dd ff ff", 5, 1},  // whole-byte wildcard
-      {"?0 02 dd ff ff", 5, 1},    {"0? 02 dd ff ff", 5, 1},   // no half-byte wildcards
-      {"?", 1, 1},                 {"?", 2, 0},                // a lone ? is half a byte
-      {"e8 02 dd ff f", 5, 1},     {"e8 02 dd ff 0", 5, 1},    // odd count: last byte free
-      {"e8 02 dd f", 5, 0},
-      {"e8 02 dd ff", 5, 0},       {"e8 02 dd ff ff 12", 5, 1}, {"e8 02 dd ff ff zz ?", 5, 1},
-      {"e8 02 dd ff 00", 4, 1},    {"", 1, 0},                 {"zz", 0, 1},
+      {site, "e8 02 dd ff ff", 5, 1}, {site, "E8 02 DD FF FF", 5, 1},   {site, "e802ddffff", 5, 1},
+      {site, "e8,02,dd,ff,ff", 5, 1}, {site, "e 8 0 2 d d f f f f", 5, 1}, {site, "e8 g02 zz-dd:ff\tfF", 5, 1},
+      {site, "e9 02 dd ff ff", 5, 0}, {site, "e8 02 dd ff fe", 5, 0},   {site, "0xe8 02 dd ff ff", 5, 0},  // 0x: a token
+      {site, "?? ?? ?? ?? ??", 5, 1}, {site, "? 8 02 dd ff ff", 5, 1},  {other, "?8 02 dd ff ff", 5, 0},
+      {site, "?0 02 dd ff ff", 5, 1}, {site, "0? 02 dd ff ff", 5, 1},   // a ? makes the whole byte free
+      {site, "?", 1, 1},              {site, "?", 2, 0},                // a lone ? is half a byte
+      {site, "e8 02 dd ff f", 5, 1},  {site, "e8 02 dd ff 0", 5, 1},    {other, "?8 02 dd ff f", 5, 1},  // odd count
+      {site, "e8 02 dd f", 5, 0},     {site, "e8 02 dd ff", 5, 0},      {site, "", 1, 0},
+      {site, "e8 02 dd ff ff 12", 5, 1}, {site, "e8 02 dd ff ff zz ?", 5, 1}, {site, "e8 02 dd ff 00", 4, 1},
+      {site, "zz", 0, 1},             {site, nullptr, 0, 1},            // len 0 never reads the pattern
   };
-  for (auto &c : cases) EXPECT_EQ(z9sdk_hex_match(site, c.len, c.pattern), c.match) << c.pattern << " over " << c.len;
-  EXPECT_EQ(z9sdk_hex_match(site, 0, nullptr), 1);  // len 0 never reads the pattern
-  const u8 other[5] = {0x17, 0x02, 0xdd, 0xff, 0x00};
-  EXPECT_EQ(z9sdk_hex_match(other, 5, "?8 02 dd ff ff"), 0);
-  EXPECT_EQ(z9sdk_hex_match(other, 5, "?8 02 dd ff f"), 1);
+  for (auto &c : cases)
+    EXPECT_EQ(z9sdk_hex_match(c.mem, c.len, c.pattern), c.match) << (c.pattern ? c.pattern : "null") << " / " << c.len;
 }
 
 TEST_F(Walk, EachKindWritesItsBytesThroughTheLoader) {
-  const u32 stub = 0x10001230, pool = 0x20000000;
+  const u32 stub = 0x10001230, pool = 0x20000000, far = 0x441205 + 0x7fffffffu;
   u8 raw[100];
   for (u32 i = 0; i < sizeof raw; ++i) raw[i] = (u8)(i * 7 + 1);
   struct {
@@ -95,6 +84,7 @@ TEST_F(Walk, EachKindWritesItsBytesThroughTheLoader) {
       {def(5, 0x1124dd, 5, "e8 5e ed ff ff", 0x1234, "callpool"), branch_bytes(0xe8, 0x5124dd, pool + 0x1234, 5)},
       {def(6, 0x111328, 6, "e8 33 90 00 00 c3", 0x10, "jmppool"), branch_bytes(0xe9, 0x511328, pool + 0x10, 6)},
       {def(2, 0x11a360, 64, nullptr, stub, "len64"), branch_bytes(0xe9, 0x51a360, stub, 64)},
+      {def(1, 0x41200, 5, nullptr, far, "farthest"), branch_bytes(0xe8, 0x441200, far, 5)},  // reach's edge
       {z9_def{3, 0x13f2c0, sizeof raw, nullptr, 0, raw, 0, "raw"}, bytes(raw, raw + sizeof raw)},
       {z9_def{3, 0x41000, 2, "cc cc", 0, raw, 0, "raw2"}, bytes(raw, raw + 2)},
       {z9_def{4, 0x41100, 0, "00", 0, nullptr, 0, "skip"}, {}},  // nothing checked or written
@@ -107,29 +97,23 @@ TEST_F(Walk, EachKindWritesItsBytesThroughTheLoader) {
   for (size_t i = 0; i + 1 < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].d.name);
     const host::write_record &w = writes()[i];
-    EXPECT_EQ(w.rva, rows[i].d.rva);
-    EXPECT_EQ(w.name, rows[i].d.name);  // the definition's own pointer
-    EXPECT_EQ(w.bytes, rows[i].want);
+    EXPECT_EQ(std::tie(w.rva, w.name, w.bytes), std::tie(rows[i].d.rva, rows[i].d.name, rows[i].want));  // name: its pointer
     EXPECT_EQ(bytes_at(0x400000 + w.rva, (u32)w.bytes.size()), rows[i].want);
-    // The loader gave the pages back as the game's code always is.
-    EXPECT_EQ(host::protection(0x400000 + w.rva), "r-x");
+    EXPECT_EQ(host::protection(0x400000 + w.rva), "r-x");  // given back as the game's code always is
   }
-  EXPECT_EQ(host::byte(0x441100), 0xcc);
-}
 
-TEST_F(Walk, NullExpectWritesWhateverTheSiteHolds) {
-  ASSERT_EQ(walk({def(1, 0x415b9, 5, nullptr, 0x10000000, "first")}), 1u);
+  // A null pattern writes over whatever the site holds, even our own branch.
   ASSERT_EQ(walk({def(2, 0x415b9, 5, nullptr, 0x10000100, "again")}), 1u);
   EXPECT_EQ(bytes_at(host::site_case7, 5), branch_bytes(0xe9, 0x4415b9, 0x10000100, 5));
 }
 
-TEST_F(Walk, EachFailureRowHasItsMessageAndWritesNothing) {
-  const u32 next = 0x4415be, farthest = next + 0x7fffffffu;
+TEST_F(Walk, EachFailureRowHasItsMessageAndEndsTheWalkKeepingEarlierWrites) {
   u8 raw[5] = {};
   struct {
     z9_def d;
     u32 pool;
     const char *message;  // null: fails without a word
+    int fail_write = 0;   // the loader refuses this write
   } rows[] = {
       {def(1, 0x415b9, 5, "e8 7f de ff ff", 0x10000000, "case7"), 0, "def case7: expected mismatch @ RVA 0x415B9"},
       {z9_def{3, 0x1124dd, 5, "e8 5e ed ff fe", 0, raw, 0, "arm3"}, 0, "def arm3: expected mismatch @ RVA 0x1124DD"},
@@ -137,76 +121,38 @@ TEST_F(Walk, EachFailureRowHasItsMessageAndWritesNothing) {
       // Pool kinds without a pool, though their pattern matched.
       {def(5, 0x415b9, 5, "e8 02 dd ff ff", 0x10, "pooled"), 0, "def pooled: pool target, но пул не выдан"},
       {def(6, 0x415b9, 5, "e8 02 dd ff ff", 0x10, nullptr), 0, "def ?: pool target, но пул не выдан"},
-      // One byte beyond +2^31-1; wrapping would take it for -2^31.
-      {def(1, 0x415b9, 5, nullptr, farthest + 1, "far"), 0, "def far: rel32 недостижим"},
+      // One byte beyond +2^31-1 (wrapping would take it for -2^31), and 2^31 + 1 back.
+      {def(1, 0x415b9, 5, nullptr, 0x4415be + 0x80000000u, "far"), 0, "def far: rel32 недостижим"},
       {def(1, 0x415b9, 5, nullptr, 0xffffffffu, nullptr), 0, "def ?: rel32 недостижим"},
-      {def(5, 0x415b9, 5, nullptr, 0x80000000u, "farpool"), next, "def farpool: rel32 недостижим"},
-      // From above 2^31, one byte more than 2^31 back.
+      {def(5, 0x415b9, 5, nullptr, 0x80000000u, "farpool"), 0x4415be, "def farpool: rel32 недостижим"},
       {def(1, 0x80000000, 5, nullptr, 0x400004, "back"), 0, "def back: rel32 недостижим"},
       // Branch lengths outside 5..64 fail before the pattern is looked at.
       {def(1, 0x415b9, 4, "00", 0x10000000, "len4"), 0, nullptr},
       {def(2, 0x415b9, 65, "00", 0x10000000, "len65"), 0, nullptr},
       {def(1, 0x415b9, 0, "00", 0x10000000, "len0"), 0, nullptr},
+      {def(1, 0x415b9, 5, nullptr, 0x10000000, "refused"), 0, nullptr, 1},
+      {z9_def{3, 0x415b9, 5, nullptr, 0, raw, 0, "raw refused"}, 0, nullptr, 1},
+      {def(1, 0x80000000, 5, nullptr, 0x400005, nullptr), 0, nullptr, 1},  // must stay last
   };
+  const z9_def before = def(1, 0x4143c, 5, nullptr, 0x10000010, "before");
+  const z9_def after = def(1, 0x112310, 5, nullptr, 0x10000020, "after");
   for (auto &r : rows) {
     SCOPED_TRACE(r.message ? r.message : r.d.name);
     host::loader_reset();
-    EXPECT_EQ(walk({r.d}, r.pool), 0u);
+    host::loader_fail_write_at(r.fail_write ? 2 : 0);
+    EXPECT_EQ(walk({before, r.d, after}, r.pool), 0u);
     EXPECT_EQ(log(), r.message ? std::vector<std::string>{r.message} : std::vector<std::string>{});
-    EXPECT_TRUE(writes().empty());
+    ASSERT_EQ(writes().size(), 1u + r.fail_write);  // the walk stopped there
+    EXPECT_EQ(bytes_at(host::site_case30, 5), branch_bytes(0xe8, 0x44143c, 0x10000010, 5));  // and kept this
   }
-  EXPECT_EQ(bytes_at(host::site_case7, 5), call_case7);
+  // Exactly 2^31 back is within reach (the loader then refuses a site outside the game).
+  EXPECT_EQ(writes()[1].bytes, branch_bytes(0xe8, 0x80400000, 0x400005, 5));
+  EXPECT_EQ(writes()[1].name, nullptr);
 
-  // The edges of reach succeed: the farthest target ahead, and from above
-  // 2^31 exactly 2^31 back (that site is outside the game, so the loader
-  // refuses the write, which is a failure without a message).
-  host::loader_reset();
-  EXPECT_EQ(walk({def(1, 0x415b9, 5, nullptr, farthest, "far")}), 1u);
-  EXPECT_EQ(writes().at(0).bytes, branch_bytes(0xe8, 0x4415b9, farthest, 5));
-  host::loader_reset();
-  EXPECT_EQ(walk({def(1, 0x80000000, 5, nullptr, 0x400005, nullptr)}), 0u);
-  EXPECT_TRUE(log().empty());
-  ASSERT_EQ(writes().size(), 1u);
-  EXPECT_FALSE(writes()[0].written);
-  EXPECT_EQ(writes()[0].name, nullptr);
-  EXPECT_EQ(writes()[0].bytes, branch_bytes(0xe8, 0x80400000, 0x400005, 5));
-}
-
-TEST_F(Walk, FirstFailureEndsTheWalkAndKeepsEarlierWrites) {
-  std::vector<z9_def> defs = {def(1, 0x415b9, 5, "e8 02 dd ff ff", 0x10000000, "one"),
-                              def(1, 0x4143c, 5, "e8 7f de ff ff", 0x10000010, "two"),
-                              def(1, 0x1112dc, 5, "e8 00 00 00 00", 0x10000020, "three"),
-                              def(1, 0x112310, 5, "e8 2b ef ff ff", 0x10000030, "four")};
-  EXPECT_EQ(walk(defs), 0u);
-  ASSERT_EQ(writes().size(), 2u);
-  EXPECT_EQ(log(), std::vector<std::string>{"def three: expected mismatch @ RVA 0x1112DC"});
-  EXPECT_EQ(bytes_at(host::site_case7, 5), branch_bytes(0xe8, 0x4415b9, 0x10000000, 5));
-  EXPECT_EQ(bytes_at(host::site_case30, 5), branch_bytes(0xe8, 0x44143c, 0x10000010, 5));
-  EXPECT_EQ(bytes_at(host::site_arm2, 5), (bytes{0xe8, 0x2b, 0xef, 0xff, 0xff}));
-
-  // A write that fails stops the walk the same way, quietly, branch or raw.
-  ASSERT_TRUE(host::game_reset());
-  host::loader_reset();
-  host::loader_fail_write_at(2);
-  u8 raw[2] = {0x90, 0x90};
-  defs = {def(1, 0x415b9, 5, nullptr, 0x10000000, "a"), z9_def{3, 0x4143c, 2, nullptr, 0, raw, 0, "b"},
-          def(1, 0x1112dc, 5, nullptr, 0x10000000, "c")};
-  EXPECT_EQ(walk(defs), 0u);
-  ASSERT_EQ(writes().size(), 2u);
-  EXPECT_TRUE(writes()[0].written);
-  EXPECT_FALSE(writes()[1].written);
-  EXPECT_TRUE(log().empty());
-  EXPECT_EQ(bytes_at(host::site_case30, 2), (bytes{0xe8, 0x7f}));
-}
-
-TEST_F(Walk, RefusesContextsOfAnotherVersion) {
-  z9_def d = def(1, 0x415b9, 5, nullptr, 0x10000000, "any");
-  z9_ctx v2 = host::loader_context();
+  z9_ctx v2 = host::loader_context();  // a context of another version is refused
   v2.version = 2;
-  EXPECT_EQ(z9sdk_apply_defs(nullptr, &d, 1), 0u);
-  EXPECT_EQ(z9sdk_apply_defs(&v2, &d, 1), 0u);
-  EXPECT_TRUE(writes().empty());
-  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(z9sdk_apply_defs(nullptr, &before, 1) + z9sdk_apply_defs(&v2, &before, 1), 0u);
+  EXPECT_EQ(writes().size(), 2u);  // still those of the last row
 }
 
 }  // namespace
