@@ -19,6 +19,27 @@ i32 rd_int(const char *section, const char *key) {
   return (i32)GetPrivateProfileIntA(section, key, 0, zp_track_ini_path);
 }
 
+// The float keys of a preset in file order, each with its field of the
+// record: x, y, z, then m and r interleaved element by element (the order the
+// files have always had), then o. Save and recall walk the same list.
+template <class F>
+void for_each_float_key(freecam_record &rec, F visit) {
+  visit("x", &rec.x);
+  visit("y", &rec.y);
+  visit("z", &rec.z);
+  char key[8];
+  for (int k = 0; k < 9; ++k) {
+    zp_snprintf(key, sizeof key, "m%d", k);
+    visit(key, &rec.m[k]);
+    zp_snprintf(key, sizeof key, "r%d", k);
+    visit(key, &rec.r[k]);
+  }
+  for (int k = 0; k < 3; ++k) {
+    zp_snprintf(key, sizeof key, "o%d", k);
+    visit(key, &rec.o[k]);
+  }
+}
+
 }  // namespace
 
 void zp_preset_save(int n) {
@@ -33,23 +54,10 @@ void zp_preset_save(int n) {
     zp_log("zephal: preset: free camera not active");
     return;
   }
-  char section[16], key[8];
+  char section[16];
   zp_snprintf(section, sizeof section, "Pos%d", n);
   zp_wr_int(section, "used", 1);
-  zp_wr_float(section, "x", &rec.x);
-  zp_wr_float(section, "y", &rec.y);
-  zp_wr_float(section, "z", &rec.z);
-  // m and r interleaved, element by element: the order the files have always had.
-  for (int k = 0; k < 9; ++k) {
-    zp_snprintf(key, sizeof key, "m%d", k);
-    zp_wr_float(section, key, &rec.m[k]);
-    zp_snprintf(key, sizeof key, "r%d", k);
-    zp_wr_float(section, key, &rec.r[k]);
-  }
-  for (int k = 0; k < 3; ++k) {
-    zp_snprintf(key, sizeof key, "o%d", k);
-    zp_wr_float(section, key, &rec.o[k]);
-  }
+  for_each_float_key(rec, [&](const char *key, f32 *field) { zp_wr_float(section, key, field); });
   zp_wr_int(section, "bind_pos", (i32)rec.bind_pos);
   zp_wr_int(section, "bind_rot", (i32)rec.bind_rot);
   zp_wr_int(section, "car", rec.car);
@@ -59,7 +67,7 @@ void zp_preset_save(int n) {
 
 void zp_preset_apply(int n) {
   if (!zp_track_ini()) return;  // no track loaded: a recall has nothing to say
-  char section[16], key[8];
+  char section[16];
   zp_snprintf(section, sizeof section, "Pos%d", n);
   if (!rd_int(section, "used")) {
     zp_log("zephal: preset %d empty", n);
@@ -75,19 +83,7 @@ void zp_preset_apply(int n) {
   }
   // Each float falls back to the field's current value, so a hand-edited
   // preset may leave out what it does not want to change.
-  zp_rd_float(section, "x", &rec.x);
-  zp_rd_float(section, "y", &rec.y);
-  zp_rd_float(section, "z", &rec.z);
-  for (int k = 0; k < 9; ++k) {
-    zp_snprintf(key, sizeof key, "m%d", k);
-    zp_rd_float(section, key, &rec.m[k]);
-    zp_snprintf(key, sizeof key, "r%d", k);
-    zp_rd_float(section, key, &rec.r[k]);
-  }
-  for (int k = 0; k < 3; ++k) {
-    zp_snprintf(key, sizeof key, "o%d", k);
-    zp_rd_float(section, key, &rec.o[k]);
-  }
+  for_each_float_key(rec, [&](const char *key, f32 *field) { zp_rd_float(section, key, field); });
   rec.bind_pos = (u32)rd_int(section, "bind_pos");
   rec.bind_rot = (u32)rd_int(section, "bind_rot");
   rec.car = rd_int(section, "car");
