@@ -5,7 +5,7 @@
 set -euo pipefail
 
 need=()
-for pkg in g++ g++-multilib g++-mingw-w64-i686 cmake make googletest python3; do
+for pkg in g++ g++-multilib g++-mingw-w64-i686 cmake make googletest; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ -d /usr/src/googletest ] || need+=(googletest)
