@@ -161,15 +161,21 @@ void *host_function(const std::string &dll, const std::string &name) {
   return nullptr;
 }
 
-}  // namespace
-
-bool pe_read_info(const std::string &path, pe_info &info, std::string &error) {
+bool read_file(const std::string &path, std::vector<u8> &file, std::string &error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = "cannot open " + path;
     return false;
   }
-  std::vector<u8> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
+}  // namespace
+
+bool pe_read_info(const std::string &path, pe_info &info, std::string &error) {
+  std::vector<u8> file;
+  if (!read_file(path, file, error)) return false;
   view v{file.data(), file.size(), false};
   if (!v.parse(error)) return false;
   info = pe_info{};
@@ -206,12 +212,8 @@ void *pe_module::symbol(const char *name) const {
 }
 
 bool pe_load(const std::string &path, pe_module &module, std::string &error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot open " + path;
-    return false;
-  }
-  std::vector<u8> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<u8> file;
+  if (!read_file(path, file, error)) return false;
   view f{file.data(), file.size(), false};
   if (!f.parse(error)) return false;
   if (get<u16>(f.coff, coff_machine) != 0x14c) {

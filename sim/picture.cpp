@@ -45,12 +45,10 @@ struct canvas {
   double py(double z) const { return pad + (max_z - z) * scale; }
 
   void add(const char *f, ...) __attribute__((format(printf, 2, 3))) {
-    char b[1024];
     va_list ap;
     va_start(ap, f);
-    vsnprintf(b, sizeof b, f, ap);
+    append_vformat(svg, f, ap);
     va_end(ap);
-    svg += b;
   }
   // A polyline through world points, broken where it jumps further than gap.
   void path(const std::vector<std::pair<double, double>> &pts, double gap, const char *style) {

@@ -84,15 +84,6 @@ parsed parse_line(const std::string &line) {
   return p;
 }
 
-void fmt(std::string &out, const char *f, ...) __attribute__((format(printf, 2, 3)));
-void fmt(std::string &out, const char *f, ...) {
-  char b[256];
-  va_list ap;
-  va_start(ap, f);
-  vsnprintf(b, sizeof b, f, ap);
-  va_end(ap);
-  out += b;
-}
 
 bool write_file(const std::string &path, const std::string &text, std::string *error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -289,6 +280,25 @@ bool recorder::write_cars(const std::string &path, std::string *error) const {
   for (const car_row &c : cars_)
     fmt(out, "%u,%u,%u,%.9g,%.9g,%.9g\n", c.frame, c.tick, c.car, c.x, c.y, c.z);
   return write_file(path, out, error);
+}
+
+void append_vformat(std::string &out, const char *f, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int n = vsnprintf(nullptr, 0, f, copy);
+  va_end(copy);
+  if (n <= 0) return;
+  size_t at = out.size();
+  out.resize(at + (size_t)n + 1);
+  vsnprintf(&out[at], (size_t)n + 1, f, ap);
+  out.resize(at + (size_t)n);
+}
+
+void fmt(std::string &out, const char *f, ...) {
+  va_list ap;
+  va_start(ap, f);
+  append_vformat(out, f, ap);
+  va_end(ap);
 }
 
 }  // namespace sim

@@ -7,6 +7,7 @@
 // preset through the preset file it came from.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -107,5 +108,9 @@ class recorder {
 // cameras' paths and a marker for every event worth seeing, with a legend.
 bool write_picture(const std::string &path, const std::string &title, const track &road,
                    const recorder &rec, std::string *error);
+
+// printf onto the end of a string, of any length (the CSV and the picture).
+void append_vformat(std::string &out, const char *f, va_list ap);
+void fmt(std::string &out, const char *f, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace sim
