@@ -17,11 +17,11 @@
 #include <cstring>
 #include <vector>
 
-#include "host/game.h"
+#include "host/game_image.h"
 #include "patches/hooks.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 #include "plugin/settings.h"
-#include "plugin/z9.h"
+#include "plugin/log.h"
 #include "rewind/ring.h"
 #include "rewind/seek.h"
 

@@ -2,6 +2,7 @@
 file(GLOB ZEPHAL_PLUGIN_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/platform/*.cpp
   ${PROJECT_SOURCE_DIR}/plugin/*.cpp
+  ${PROJECT_SOURCE_DIR}/z9sdk/*.cpp
   ${PROJECT_SOURCE_DIR}/patches/*.cpp
   ${PROJECT_SOURCE_DIR}/patches/*.S
   ${PROJECT_SOURCE_DIR}/freecam/*.cpp

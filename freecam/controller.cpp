@@ -5,9 +5,9 @@
 #include "freecam/motion.h"
 #include "patches/hooks.h"
 #include "platform/win32.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 #include "plugin/settings.h"
-#include "plugin/z9.h"
+#include "plugin/log.h"
 #include "presets/presets.h"
 
 constinit freecam_record zp[2] = {};

@@ -3,7 +3,7 @@
 #include "freecam/game_words.h"
 #include "freecam/orient.h"
 #include "platform/win32.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 #include "plugin/settings.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "freecam/controller.h"
 #include "freecam/game_words.h"
 #include "patches/hooks.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 
 i32 z9_zp_ui_suppressed() {
   for (u32 v = 0; v < 2; ++v) {

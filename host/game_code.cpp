@@ -18,7 +18,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "host/game.h"
+#include "host/game_image.h"
 
 namespace host {
 namespace {

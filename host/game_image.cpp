@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/game.h"
+#include "host/game_image.h"
 
 namespace host {
 namespace {

@@ -8,9 +8,9 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "host/game.h"
+#include "host/game_image.h"
 #include "platform/win32.h"
-#include "plugin/applier.h"
+#include "z9sdk/apply.h"
 
 namespace host {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/types.h"
-#include "plugin/z9.h"
+#include "z9sdk/z9.h"
 
 namespace host {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/types.h"
-#include "plugin/z9.h"
+#include "z9sdk/z9.h"
 
 extern "C" {
 // Stubs: entered from patched game code, never called from C++.

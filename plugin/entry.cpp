@@ -2,8 +2,9 @@
 // the one entry. Nothing of the plug-in's own runs before Z9_Apply; after it
 // returns, the game's patched code drives every handler.
 #include "patches/hooks.h"
-#include "plugin/applier.h"
-#include "plugin/game.h"
+#include "z9sdk/apply.h"
+#include "plugin/game_view.h"
+#include "plugin/log.h"
 #include "plugin/settings.h"
 #include "presets/presets.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/crt.h"
 #include "platform/win32.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 
 constinit char zp_track_ini_path[zp_path_max] = {};
 

@@ -4,8 +4,8 @@
 #include "freecam/record.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
-#include "plugin/game.h"
-#include "plugin/z9.h"
+#include "plugin/game_view.h"
+#include "plugin/log.h"
 #include "presets/preset_file.h"
 
 constinit i32 g_pending_preset = -1;

@@ -1,14 +1,10 @@
-// The frame handler. The game calls its routine 0x51a360 from 0x511328 once
-// per frame pass, also while the replay stands paused; the hook stub runs
-// that routine and then z9_zp_frame, which turns key events into replay
-// actions. Keys are polled here: the game gives us no key messages.
+// The replay keys, polled by the frame handler on every pass: the pause key,
+// and the back and forward keys with auto-repeat.
 #include "rewind/keys.h"
 
-#include "patches/hooks.h"
 #include "platform/win32.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 #include "plugin/settings.h"
-#include "presets/presets.h"
 #include "rewind/ring.h"
 #include "rewind/seek.h"
 
@@ -50,22 +46,14 @@ void seek_key(bool down, u32 prev, u32 &last, u32 &repeat, u32 t, i32 delta) {
 
 }  // namespace
 
-extern "C" void z9_zp_frame() {
-  if (game_mode() != mode_replay) {
-    zp_seek_target = 0;  // the key state keeps its values until the replay returns
-    return;
-  }
-  u32 t = GetTickCount();
-  bool shift = key_down(VK_SHIFT);
-  bool ctrl = key_down(VK_CONTROL);
+void zp_replay_keys(u32 t, bool shift, bool ctrl) {
   // Worked out on every pass, so a modifier pressed or released while a key
   // is held changes the following repeats.
   i32 step = ctrl ? cfg_rewind_ctrl : shift ? cfg_rewind_shift : cfg_rewind_step;
 
   bool space = key_down(k_space);
   if (space && !g_prev_space) {
-    wr32(ga_pause, (rd32(ga_pause) & 1) == 0 ? 1 : 0);
-    wr32(ga_control, 5);
+    set_replay_paused((rd32(ga_pause) & 1) == 0 ? 1 : 0);
   }
   g_prev_space = space;
 
@@ -76,6 +64,4 @@ extern "C" void z9_zp_frame() {
   seek_key(fwd, g_prev_gt, g_last_gt, g_gt_repeat, t, step);
   g_prev_lt = back;
   g_prev_gt = fwd;
-
-  zp_digit_pass(ctrl);
 }

@@ -1,5 +1,5 @@
-// The replay keys: the frame handler's pause key, back and forward keys with
-// auto-repeat, and the digit-key pass of the presets.
+// The replay keys: the pause key, and the back and forward keys with
+// auto-repeat.
 #pragma once
 
 #include "platform/types.h"
@@ -12,3 +12,7 @@ extern u32 g_prev_gt, g_last_gt, g_gt_repeat;
 
 // Puts the key state back to a freshly loaded module's: every word 0.
 void zp_keys_reset();
+
+// One frame pass of the replay keys: t is the pass's clock, shift and ctrl
+// the modifiers as sampled at its start (they pick the seek distance).
+void zp_replay_keys(u32 t, bool shift, bool ctrl);

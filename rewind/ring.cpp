@@ -8,7 +8,7 @@
 #include "platform/crt.h"
 #include "platform/win32.h"
 #include "plugin/settings.h"
-#include "plugin/z9.h"
+#include "plugin/log.h"
 
 constinit u8 *zp_ring = nullptr;
 constinit u32 zp_ring_count = 0;
@@ -132,8 +132,7 @@ extern "C" void z9_zp_capture() {
   // A forward seek lets the replay run; it stops at the first tick at or
   // past its target, whether or not snapshots are being taken.
   if (zp_seek_target && rd32(ga_tick) >= zp_seek_target) {
-    wr32(ga_pause, 1);
-    wr32(ga_control, 5);
+    set_replay_paused(1);
     zp_seek_target = 0;
   }
   if (!cfg_rewind) return;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/types.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 
 // Ring state, shared by capture, rewind and seek and the replay keys; all on
 // the game's thread.

@@ -3,8 +3,8 @@
 #include "rewind/seek.h"
 
 #include "platform/crt.h"
-#include "plugin/game.h"
-#include "plugin/z9.h"
+#include "plugin/game_view.h"
+#include "plugin/log.h"
 #include "rewind/ring.h"
 
 namespace {
@@ -53,8 +53,7 @@ void rewind_by(i64 delta) {
   }
   u8 *slot = zp_slot((u32)target);
   // Paused before anything moves; a forward seek still running is abandoned.
-  wr32(ga_pause, 1);
-  wr32(ga_control, 5);
+  set_replay_paused(1);
   zp_seek_target = 0;
   restore_slot(slot);
   u32 tick = zp_slot_word(slot, slot_off_tick);
@@ -89,8 +88,7 @@ void zp_seek(i32 delta) {
     // the first tick at or past the target.
     wr32(ga_half_tick, (u32)target >> 1);
     zp_seek_target = (u32)target;
-    wr32(ga_pause, 0);
-    wr32(ga_control, 5);
+    set_replay_paused(0);
     return;
   }
   // Too far back for the ring: go back as far as it reaches, to the oldest

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "host/game.h"
+#include "host/game_image.h"
 #include "host/loader.h"
 #include "host/pe_module.h"
 #include "host/win32.h"
-#include "sim/game.h"
+#include "sim/replay_model.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
 

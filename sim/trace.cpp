@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/game.h"
+#include "host/game_image.h"
 #include "host/ini_file.h"
 
 namespace sim {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/types.h"
-#include "sim/game.h"
+#include "sim/replay_model.h"
 
 namespace sim {
 

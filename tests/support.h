@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "freecam/record.h"
-#include "host/game.h"
+#include "host/game_image.h"
 #include "host/win32.h"
-#include "plugin/game.h"
+#include "plugin/game_view.h"
 #include "plugin/settings.h"
-#include "plugin/z9.h"
+#include "plugin/log.h"
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/pe_module.h"
-#include "plugin/z9.h"
+#include "z9sdk/z9.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "host/cpu.h"
-#include "host/game.h"
+#include "host/game_image.h"
 #include "host/loader.h"
 #include "patches/hooks.h"
-#include "plugin/applier.h"
+#include "z9sdk/apply.h"
 
 using host::entry_of;
 using host::routine;

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/game.h"
+#include "host/game_image.h"
 #include "host/loader.h"
-#include "plugin/applier.h"
+#include "z9sdk/apply.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "plugin/applier.h"
+#include "z9sdk/apply.h"
 
 #include "platform/crt.h"
 

@@ -47,6 +47,13 @@ inline u32 game_mode() { return rd32(ga_mode); }
 inline i32 car_count() { return (i32)rd32(ga_car_count); }
 inline u32 car_slot(u32 i) { return rd32(ga_car_table + 4 * i); }
 
+// Pause (1) or run (0) the replay. The game acts on the pause flag only
+// with control word 5 written after it.
+inline void set_replay_paused(u32 paused) {
+  wr32(ga_pause, paused);
+  wr32(ga_control, 5);
+}
+
 // Ask the game to show replay camera n: the number first, then the flag the
 // game polls, so it never sees the flag with a stale number.
 inline void request_replay_camera(u32 n) {

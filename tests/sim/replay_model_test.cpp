@@ -4,7 +4,7 @@
 #include <bit>
 #include <cmath>
 
-#include "sim/game.h"
+#include "sim/replay_model.h"
 #include "tests/support.h"
 
 namespace {

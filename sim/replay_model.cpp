@@ -1,10 +1,10 @@
-#include "sim/game.h"
+#include "sim/replay_model.h"
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 
-#include "host/game.h"
+#include "host/game_image.h"
 
 namespace sim {
 namespace {

@@ -57,12 +57,3 @@ struct z9_manifest {
 };
 static_assert(sizeof(z9_manifest) == 60);
 static_assert(offsetof(z9_manifest, loader_param) == 16 && offsetof(z9_manifest, check_rva) == 24);
-
-// The loader's log function as the entry stored it; null when the loader gave
-// none. Handlers test it before every message.
-extern z9_log_fn logger;
-
-#define zp_log(...)                  \
-  do {                               \
-    if (logger) logger(__VA_ARGS__); \
-  } while (0)

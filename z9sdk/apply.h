@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/types.h"
-#include "plugin/z9.h"
+#include "z9sdk/z9.h"
 
 extern "C" {
 // 0..15 for a hexadecimal digit of either case, -1 for anything else.

@@ -1,0 +1,3 @@
+#include "plugin/game_view.h"
+
+constinit u32 game = 0;
