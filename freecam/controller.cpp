@@ -14,13 +14,6 @@ constinit freecam_record zp[2] = {};
 
 freecam_record *zp_record_for(u32 cam) { return &zp[obj_rd32(cam, cam_off_view) == 1 ? 1 : 0]; }
 
-int key_edge(int vk, u32 *state) {
-  u32 down = key_down(vk) ? 1 : 0;
-  int pressed = down && *state == 0;
-  *state = down;
-  return pressed;
-}
-
 void zp_release(freecam_record *rec) {
   if (rec->active && rec->cam) {
     obj_wr32(rec->cam, cam_off_cc, rec->saved_cc);

@@ -10,10 +10,6 @@
 // The pose, binds and bound car stay in the record.
 void zp_release(freecam_record *rec);
 
-// 1 when key vk is down now and *state says it was up at the last sample;
-// then *state = the new sample. Auto-repeat of a held key never fires twice.
-int key_edge(int vk, u32 *state);
-
 // The record's position and orientation into the camera object, so that the
 // game shows them.
 void zp_write_pose(const freecam_record &rec, u32 cam);

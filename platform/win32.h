@@ -54,3 +54,15 @@ static_assert(sizeof(DWORD) == 4 && sizeof(SHORT) == 2, "Win32 widths on a 32-bi
 // A key is down when the most significant bit of the 16-bit state is set; the
 // low bit ("pressed since the last query") is system-wide and unreliable.
 inline bool key_down(int vk) { return (GetAsyncKeyState(vk) & 0x8000) != 0; }
+
+// A press is a sample in which the key is down while its state word says it
+// was up at the previous sample; the word then takes the new sample (1 down,
+// 0 up). A held key is one press however long it is held, and the keyboard's
+// auto-repeat never counts. Where two keys must be sampled before either acts
+// (the seek keys), the sample is taken first and handed to key_pressed.
+inline int key_pressed(bool down, u32 *state) {
+  int pressed = down && *state == 0;
+  *state = down ? 1 : 0;
+  return pressed;
+}
+inline int key_edge(int vk, u32 *state) { return key_pressed(key_down(vk), state); }

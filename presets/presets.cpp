@@ -108,15 +108,12 @@ void zp_preset_apply(int n) {
 
 void zp_digit_pass(bool ctrl) {
   for (int n = 0; n < 10; ++n) {
-    bool down = key_down(vk_digit0 + n);
-    if (down && !g_prev_num[n]) {
-      // Shift plays no part: Shift with a digit recalls.
-      if (ctrl)
-        zp_preset_save(n);
-      else
-        zp_preset_apply(n);
-    }
-    g_prev_num[n] = down ? 1 : 0;
+    if (!key_edge(vk_digit0 + n, &g_prev_num[n])) continue;
+    // Shift plays no part: Shift with a digit recalls.
+    if (ctrl)
+      zp_preset_save(n);
+    else
+      zp_preset_apply(n);
   }
 }
 

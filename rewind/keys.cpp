@@ -25,12 +25,12 @@ namespace {
 // the previous seek fired, so a spacing is the wait rounded up to the next
 // pass. The clock wraps every 49.7 days; the difference modulo 2^32 does not
 // care.
-void seek_key(bool down, u32 prev, u32 &last, u32 &repeat, u32 t, i32 delta) {
+void seek_key(bool down, bool pressed, u32 &last, u32 &repeat, u32 t, i32 delta) {
   if (!down) {
     repeat = 0;
     return;
   }
-  if (!prev) {
+  if (pressed) {
     zp_seek(delta);
     last = t;
     repeat = 0;
@@ -51,17 +51,11 @@ void zp_replay_keys(u32 t, bool shift, bool ctrl) {
   // is held changes the following repeats.
   i32 step = ctrl ? cfg_rewind_ctrl : shift ? cfg_rewind_shift : cfg_rewind_step;
 
-  bool space = key_down(k_space);
-  if (space && !g_prev_space) {
-    set_replay_paused((rd32(ga_pause) & 1) == 0 ? 1 : 0);
-  }
-  g_prev_space = space;
+  if (key_edge(k_space, &g_prev_space)) set_replay_paused((rd32(ga_pause) & 1) == 0 ? 1 : 0);
 
   // Both keys are sampled before either acts; back goes first when both fire.
   bool back = key_down(k_prev);
   bool fwd = key_down(k_next);
-  seek_key(back, g_prev_lt, g_last_lt, g_lt_repeat, t, -step);
-  seek_key(fwd, g_prev_gt, g_last_gt, g_gt_repeat, t, step);
-  g_prev_lt = back;
-  g_prev_gt = fwd;
+  seek_key(back, key_pressed(back, &g_prev_lt), g_last_lt, g_lt_repeat, t, -step);
+  seek_key(fwd, key_pressed(fwd, &g_prev_gt), g_last_gt, g_gt_repeat, t, step);
 }
