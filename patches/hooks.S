@@ -40,12 +40,12 @@ SYM(zp_tick_resume):    .long 0x51bbe8   // replay tick routine 0x51bbe0 past it
 
         .text
 
-// Freecam stub, reached by a call at 0x4415b9 or 0x44143c with the camera
-// object in EAX. Full save: the handler does floating-point work under its own
-// x87 settings, whatever precision the game has set.
-        .p2align 4
-LOCAL(z9_zp_freecam_hook)
-SYM(z9_zp_freecam_hook):
+// Full save, for handlers that do floating-point work: the flags and general
+// registers on the game's stack, then the SSE and x87 state in a 16-byte
+// aligned FXSAVE area below them, and the handler gets an empty x87 stack
+// under the default control word whatever precision the game has set. EBX
+// keeps the frame (ESP after PUSHAD) across the handler call.
+.macro SAVE_FULL
         pushfd
         pushad
         mov     ebx, esp                        // frame; EBX survives the handler call
@@ -54,20 +54,42 @@ SYM(z9_zp_freecam_hook):
         fxsave  [esp]
         fninit                                  // empty x87 stack, default control word
         cld
+.endm
+
+// Undoes SAVE_FULL down to the frame; POPAD and POPFD are the stub's own, as
+// the handler's result decides where they lead.
+.macro RESTORE_FPU
+        fxrstor [esp]
+        mov     esp, ebx
+.endm
+
+// The handler's result, kept in zp_handled, picks the way on: 0 runs the
+// game's callee (through the continuation word `stock`) on the game's own
+// return address, anything else skips it. Decided before POPFD, so the game
+// keeps its flags; EAX is as it was at the call either way.
+.macro CALLEE_OR_SKIP stock
+        cmp     dword ptr [SYM(zp_handled)], 0
+        jne     1f
+        popad
+        popfd
+        jmp     dword ptr [\stock]
+1:      popad
+        popfd
+        ret
+.endm
+
+// Freecam stub, reached by a call at 0x4415b9 or 0x44143c with the camera
+// object in EAX. Full save: the handler does floating-point work.
+        .p2align 4
+LOCAL(z9_zp_freecam_hook)
+SYM(z9_zp_freecam_hook):
+        SAVE_FULL
         push    dword ptr [ebx + 28]            // the game's EAX: the camera object
         call    SYM(z9_zp_freecam_tick)
         add     esp, 4
         mov     dword ptr [SYM(zp_handled)], eax
-        fxrstor [esp]
-        mov     esp, ebx
-        cmp     dword ptr [SYM(zp_handled)], 0  // decided before POPFD: the game keeps its flags
-        jne     1f
-        popad
-        popfd
-        jmp     dword ptr [SYM(zp_freecam_stock)]  // callee runs on the game's return address
-1:      popad
-        popfd
-        ret                                     // callee skipped; EAX as at the call
+        RESTORE_FPU
+        CALLEE_OR_SKIP SYM(zp_freecam_stock)
 
 // Arm stub, reached by the calls at 0x5112dc, 0x512310 and 0x5124dd. Light
 // save: the handler does no floating-point work.
@@ -78,14 +100,7 @@ SYM(z9_zp_arm_hook):
         pushad
         call    SYM(z9_zp_ui_suppressed)
         mov     dword ptr [SYM(zp_handled)], eax
-        cmp     dword ptr [SYM(zp_handled)], 0
-        jne     1f
-        popad
-        popfd
-        jmp     dword ptr [SYM(zp_arm_stock)]
-1:      popad
-        popfd
-        ret
+        CALLEE_OR_SKIP SYM(zp_arm_stock)
 
 // Capture stub, jumped to from the first 8 bytes of the game routine at
 // 0x51bbe0 as the replay advances a tick. After the handler it performs the
@@ -93,17 +108,9 @@ SYM(z9_zp_arm_hook):
         .p2align 4
 LOCAL(z9_zp_capture_hook)
 SYM(z9_zp_capture_hook):
-        pushfd
-        pushad
-        mov     ebx, esp
-        sub     esp, 528
-        and     esp, -16
-        fxsave  [esp]
-        fninit
-        cld
+        SAVE_FULL
         call    SYM(z9_zp_capture)
-        fxrstor [esp]
-        mov     esp, ebx
+        RESTORE_FPU
         popad
         popfd
         push    ebx                             // 53       the displaced prologue, in order
