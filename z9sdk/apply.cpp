@@ -44,22 +44,21 @@ u32 z9sdk_apply_defs(const z9_ctx *ctx, const z9_def *defs, u32 count) {
 
     if (d.kind == z9_kind_skip) continue;
 
-    if (d.kind == z9_kind_raw) {
-      if (d.expect && !z9sdk_hex_match(site, d.len, d.expect)) {
-        ctx->log("def %s: expected mismatch @ RVA 0x%X", shown(d.name), d.rva);
-        return 0;
-      }
-      if (!ctx->write(d.rva, d.bytes, d.len, d.name)) return 0;
-      continue;
-    }
-
-    // Branch kinds; any unknown kind is a jump.
+    // Raw bytes are written as given; every other kind is a branch, and any
+    // unknown kind a jump. A branch site too short for its 5 bytes, or longer
+    // than the buffer, fails silently before the pattern is looked at.
+    const bool raw = d.kind == z9_kind_raw;
     u8 buf[64];
-    if (d.len < 5 || d.len > sizeof buf) return 0;
+    if (!raw && (d.len < 5 || d.len > sizeof buf)) return 0;
     if (d.expect && !z9sdk_hex_match(site, d.len, d.expect)) {
       ctx->log("def %s: expected mismatch @ RVA 0x%X", shown(d.name), d.rva);
       return 0;
     }
+    if (raw) {
+      if (!ctx->write(d.rva, d.bytes, d.len, d.name)) return 0;
+      continue;
+    }
+
     u32 next = ctx->image_base + d.rva + 5;  // the branch fills the site's first 5 bytes
     u32 target = d.target;
     bool pool_kind = d.kind == z9_kind_call_pool || d.kind == z9_kind_jmp_pool;
