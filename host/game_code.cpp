@@ -34,9 +34,10 @@ constexpr u32 entry_addr(routine r) { return entries_at + 0x80 * (u32)r; }
 constexpr u32 fx_addr(routine r) { return fx_at + 0x200 * (u32)r; }
 static_assert(fx_addr(routine::tick) + 512 <= host_page + 0x1000);
 
-// Entries of the callers (host-callable, cdecl).
-constexpr u32 case7_entry = 0x4415b5;   // 4 bytes before the call site
-constexpr u32 case30_entry = 0x441438;
+// Entries of the callers (host-callable, cdecl). A camera case starts 4
+// bytes before its call site, with the load of the camera into EAX.
+constexpr u32 case7_entry = site_case7 - 4;
+constexpr u32 case30_entry = site_case30 - 4;
 constexpr u32 ticks_entry = 0x51bb00;
 
 // The bytes of a 32-bit little-endian immediate or address.
@@ -66,6 +67,10 @@ class code {
   }
   code &operator()(std::initializer_list<u8> bytes) {
     for (u8 b : bytes) buf_[n_++] = b;
+    return *this;
+  }
+  code &operator()(const u8 *bytes, u32 n) {
+    for (u32 i = 0; i < n; ++i) buf_[n_++] = bytes[i];
     return *this;
   }
 
@@ -121,8 +126,40 @@ SERVICE void host_svc_tick() {
   if (the_services.tick) the_services.tick();
 }
 
-// A call of the game's that the plug-in expects by its bytes: check that
-// the literal displacement lands on the routine meant.
+// The six calls of the game at the places the plug-in patches, with the
+// bytes the game has there (the plug-in checks them before patching). The
+// camera cases hand the camera object over in EAX.
+struct game_call {
+  u32 site;
+  u8 bytes[5];      // e8 and the call's rel32, as the game has them
+  u32 callee;
+  bool camera_arg;  // the caller takes (u32 cam) and loads it into EAX first
+  const char *what;
+};
+constexpr game_call game_calls[] = {
+    // call 0x43f2c0, the camera routine
+    {site_case7, {0xe8, 0x02, 0xdd, 0xff, 0xff}, camera_routine, true, "camera case 7"},
+    {site_case30, {0xe8, 0x7f, 0xde, 0xff, 0xff}, camera_routine, true, "camera case 30"},
+    // call 0x511240, the replay-interface routine
+    {site_arm1, {0xe8, 0x5f, 0xff, 0xff, 0xff}, replay_ui_routine, false, "replay interface 1"},
+    {site_arm2, {0xe8, 0x2b, 0xef, 0xff, 0xff}, replay_ui_routine, false, "replay interface 2"},
+    {site_arm3, {0xe8, 0x5e, 0xed, 0xff, 0xff}, replay_ui_routine, false, "replay interface 3"},
+    // call 0x51a360, the frame routine
+    {site_frame, {0xe8, 0x33, 0x90, 0x00, 0x00}, frame_routine, false, "frame pass"},
+};
+
+// A literal displacement lands on the routine meant.
+constexpr bool reaches(const game_call &c) {
+  u32 disp = c.bytes[1] | c.bytes[2] << 8 | c.bytes[3] << 16 | (u32)c.bytes[4] << 24;
+  return c.bytes[0] == 0xe8 && c.site + 5 + disp == c.callee;
+}
+static_assert([] {
+  for (const game_call &c : game_calls)
+    if (!reaches(c)) return false;
+  return true;
+}());
+
+// The same check for a call laid in memory.
 void check_call(u32 site, u32 callee) {
   u32 disp;
   memcpy(&disp, (const void *)(uintptr_t)(site + 1), 4);
@@ -187,41 +224,13 @@ void lay_routines() {
 }
 
 void lay_callers() {
-  // Camera cases 7 and 30: cdecl (u32 cam); the camera goes to the routine
-  // in EAX. The call site itself, with the RET behind it, is callable too.
-  {
-    code c(case7_entry, "camera case 7");
-    c({0x8b, 0x44, 0x24, 0x04});      // mov eax, [esp+4]
-    c({0xe8, 0x02, 0xdd, 0xff, 0xff});  // 0x4415b9: call 0x43f2c0
-    c({0xc3});                        // ret
-  }
-  {
-    code c(case30_entry, "camera case 30");
-    c({0x8b, 0x44, 0x24, 0x04});      // mov eax, [esp+4]
-    c({0xe8, 0x7f, 0xde, 0xff, 0xff});  // 0x44143c: call 0x43f2c0
-    c({0xc3});                        // ret
-  }
-  // The three places of the replay interface that call 0x511240.
-  {
-    code c(site_arm1, "replay interface 1");
-    c({0xe8, 0x5f, 0xff, 0xff, 0xff});  // 0x5112dc: call 0x511240
-    c({0xc3});                        // ret
-  }
-  {
-    code c(site_arm2, "replay interface 2");
-    c({0xe8, 0x2b, 0xef, 0xff, 0xff});  // 0x512310: call 0x511240
-    c({0xc3});                        // ret
-  }
-  {
-    code c(site_arm3, "replay interface 3");
-    c({0xe8, 0x5e, 0xed, 0xff, 0xff});  // 0x5124dd: call 0x511240
-    c({0xc3});                        // ret
-  }
-  // The frame pass.
-  {
-    code c(site_frame, "frame pass");
-    c({0xe8, 0x33, 0x90, 0x00, 0x00});  // 0x511328: call 0x51a360
-    c({0xc3});                        // ret
+  // Each call with a RET behind it, so that the site itself is callable; a
+  // camera case is a cdecl (u32 cam) that hands the camera on in EAX.
+  for (const game_call &g : game_calls) {
+    code c(g.camera_arg ? g.site - 4 : g.site, g.what);
+    if (g.camera_arg) c({0x8b, 0x44, 0x24, 0x04});  // mov eax, [esp+4]
+    c(g.bytes, sizeof g.bytes);                     // call <callee>
+    c({0xc3});                                      // ret
   }
   // Replay ticks: cdecl (u32 n), one call of 0x51bbe0 per tick.
   {
@@ -236,12 +245,6 @@ void lay_callers() {
     c({0x5e});                        // 0x51bb11: pop esi
     c({0xc3});                        // 0x51bb12: ret
   }
-  check_call(site_case7, camera_routine);
-  check_call(site_case30, camera_routine);
-  check_call(site_arm1, replay_ui_routine);
-  check_call(site_arm2, replay_ui_routine);
-  check_call(site_arm3, replay_ui_routine);
-  check_call(site_frame, frame_routine);
   check_call(0x51bb09, tick_routine);
 }
 
