@@ -3,12 +3,10 @@
 #include "freecam/bind.h"
 #include "freecam/game_words.h"
 #include "freecam/motion.h"
-#include "patches/hooks.h"
 #include "platform/win32.h"
 #include "plugin/game_view.h"
 #include "plugin/settings.h"
 #include "plugin/log.h"
-#include "presets/presets.h"
 
 constinit freecam_record zp[2] = {};
 
@@ -134,20 +132,21 @@ void commands(freecam_record *rec, u32 cam) {
 
 }  // namespace
 
-i32 z9_zp_freecam_tick(u32 cam) {
-  if (!cfg_enabled) return 0;
-  if (!cam || obj_rd32(cam, cam_off_type) != cam_type_free) return 0;
+freecam_record *zp_freecam_take(u32 cam) {
+  if (!cfg_enabled) return nullptr;
+  if (!cam || obj_rd32(cam, cam_off_type) != cam_type_free) return nullptr;
   freecam_record *rec = zp_record_for(cam);
   // Outside replay playback the game's own free camera is left to itself.
   if (cfg_replay_only && game_mode() != mode_replay) {
     if (rec->active && rec->cam == cam) zp_release(rec);
-    return 0;
+    return nullptr;
   }
   // A record active for another camera object is simply taken over.
   if (!(rec->active && rec->cam == cam)) activate(rec, cam);
-  // A preset asked for while the camera was off lands here, before any input.
-  zp_pending_preset_step(cam);
+  return rec;
+}
 
+void zp_freecam_fly(freecam_record *rec, u32 cam) {
   motion_input in;
   motion_read(rec, &in);
   commands(rec, cam);
@@ -155,5 +154,4 @@ i32 z9_zp_freecam_tick(u32 cam) {
 
   zp_write_pose(*rec, cam);
   wr32(ga_cam_driven, 0);
-  return 1;
 }
