@@ -98,8 +98,8 @@ void next_replay_camera(freecam_record *rec) {
   if (n == 0) {
     // Camera 0 is not reached through the request pair; the game is handed
     // it through these words, and cam0_wait watches for the hand-over's end.
-    wr32(ga_cam0_word, 0);
-    wr8(ga_cam0_flag, 1);
+    wr32(ga_cam0_timer, 0);
+    wr8(ga_cam0_request, 1);
     rec->cam0_wait = 1;
     wr8(ga_cam0_state, 0);
   } else {
@@ -120,8 +120,8 @@ void commands(freecam_record *rec, u32 cam) {
   if (key_edge(k_z, &rec->prev_z)) bind_cycle(rec, cam, +1);
   if (key_edge(k_x, &rec->prev_x)) bind_cycle(rec, cam, -1);
   if (key_edge(k_l, &rec->prev_l)) next_replay_camera(rec);
-  if (rec->cam0_wait && (rd8(ga_cam0_flag) == 0 || rd8(ga_cam0_state) == 0xff)) {
-    wr8(ga_cam0_flag, 0);
+  if (rec->cam0_wait && (rd8(ga_cam0_request) == 0 || rd8(ga_cam0_state) == 0xff)) {
+    wr8(ga_cam0_request, 0);
     rec->cam0_wait = 0;
   }
   if (key_edge(k_b, &rec->prev_b) && rec->car_obj) {

@@ -85,10 +85,10 @@ void game::start(const scenario &s, const std::string &game_dir) {
   }
 
   // The mouse lives in the game's window rectangle, at its middle.
-  word(gw_mouse_rect + 0) = 0;
-  word(gw_mouse_rect + 4) = 0;
-  word(gw_mouse_rect + 8) = 640;
-  word(gw_mouse_rect + 12) = 480;
+  word(gw_mouse_left) = 0;
+  word(gw_mouse_top) = 0;
+  word(gw_mouse_right) = 640;
+  word(gw_mouse_bottom) = 480;
   word(gw_mouse_x) = 320;
   word(gw_mouse_y) = 240;
 
@@ -102,12 +102,12 @@ void game::start(const scenario &s, const std::string &game_dir) {
     word(cams_[v] + 0x04) = word(cams_[v] + 0x08) = car(0);
     word(cams_[v] + cam_follows) = 1;
   }
-  word(gw_view_cam) = word(gw_view_cam_default) = cams_[0];
+  word(gw_view_cam_override) = word(gw_view_cam_base) = cams_[0];
   cut_to(s.camera);
   camera_work(cams_[0]);  // a first picture before the replay starts
   set_view1(s.view1);
   set_mode(s.mode);
-  word(gw_tick) = word(gw_tick2) = word(gw_half) = 0;
+  word(gw_tick) = word(gw_tick_alt) = word(gw_half_tick) = 0;
   word(gw_pause) = 0;
 
   host::game_services &svc = host::services();
@@ -123,8 +123,8 @@ void game::start(const scenario &s, const std::string &game_dir) {
 std::string game::track_folder() const { return game_dir_ + "/tracks/" + track_.name; }
 
 u32 game::camera(int v) const {
-  u32 c = word(gw_view_cam + 4 * v);
-  return c ? c : word(gw_view_cam_default + 4 * v);
+  u32 c = word(gw_view_cam_override + 4 * v);
+  return c ? c : word(gw_view_cam_base + 4 * v);
 }
 
 u32 game::car(u32 i) const { return i < 64 ? word(gw_car_table + 4 * i) : 0; }
@@ -187,30 +187,30 @@ void game::set_marks(u32 n) {
 void game::set_mode(u32 mode) { word(gw_mode) = mode; }
 
 void game::request_camera(u32 n) {
-  word(gw_camera_request) = n;
-  word(gw_camera_flag) = 1;
+  word(gw_cam_request) = n;
+  word(gw_cam_request_flag) = 1;
 }
 
 void game::set_view1(int type) {
   if (type == view1_off) {
     view1_ = type;
-    word(gw_view_cam + 4) = word(gw_view_cam_default + 4) = 0;
+    word(gw_view_cam_override + 4) = word(gw_view_cam_base + 4) = 0;
     return;
   }
   // The second view opens looking where the main view looks.
-  if (view1_ == view1_off || !word(gw_view_cam + 4))
+  if (view1_ == view1_off || !word(gw_view_cam_override + 4))
     memcpy((void *)(uintptr_t)(cams_[1] + 0x14), (const void *)(uintptr_t)(cams_[0] + 0x14),
            0x50 - 0x14);  // position through orientation
   word(cams_[1]) = (u32)type;
   word(cams_[1] + cam_since_cut) = 0;
-  word(gw_view_cam + 4) = word(gw_view_cam_default + 4) = cams_[1];
+  word(gw_view_cam_override + 4) = word(gw_view_cam_base + 4) = cams_[1];
   view1_ = type;
 }
 
 void game::move_mouse(i32 dx, i32 dy) {
   i64 x = (i64)(i32)word(gw_mouse_x) + dx, y = (i64)(i32)word(gw_mouse_y) + dy;
-  word(gw_mouse_x) = (u32)std::clamp<i64>(x, word(gw_mouse_rect), word(gw_mouse_rect + 8));
-  word(gw_mouse_y) = (u32)std::clamp<i64>(y, word(gw_mouse_rect + 4), word(gw_mouse_rect + 12));
+  word(gw_mouse_x) = (u32)std::clamp<i64>(x, word(gw_mouse_left), word(gw_mouse_right));
+  word(gw_mouse_y) = (u32)std::clamp<i64>(y, word(gw_mouse_top), word(gw_mouse_bottom));
 }
 
 // --- the game's routines ---------------------------------------------------
@@ -219,16 +219,16 @@ void game::move_mouse(i32 dx, i32 dy) {
 // cuts view 0 to that camera; a change to camera 0 is a short fade, at the
 // end of which the game says it is done (0x81ac5c = 0xFF).
 void game::frame_work() {
-  if (word(gw_camera_flag)) {
-    word(gw_camera_flag) = 0;
-    u32 n = word(gw_camera_request);
+  if (word(gw_cam_request_flag)) {
+    word(gw_cam_request_flag) = 0;
+    u32 n = word(gw_cam_request);
     if (n <= 8) {
       cut_to(n);
       ++requests_taken;
     }
   }
   if (byte(gb_cam0_request) == 1 && byte(gb_cam0_state) != 0xff) {
-    if (++word(gw_cam0_fade) >= cam0_fade_frames) {
+    if (++word(gw_cam0_timer) >= cam0_fade_frames) {
       cut_to(0);
       byte(gb_cam0_state) = 0xff;
       ++cam0_changes;
@@ -237,7 +237,7 @@ void game::frame_work() {
 }
 
 void game::cut_to(u32 n) {
-  word(gw_camera) = n;
+  word(gw_cam_current) = n;
   word(cams_[0]) = n;
   word(cams_[0] + cam_since_cut) = 0;
 }
@@ -249,8 +249,8 @@ void game::tick() {
   if (word(gw_pause) & 1) return;
   u32 t = word(gw_tick) + 1;
   word(gw_tick) = t;
-  word(gw_tick2) = 2 * t;
-  word(gw_half) = t;
+  word(gw_tick_alt) = 2 * t;
+  word(gw_half_tick) = t;
   ++ticks;
   u32 n = std::min(car_count(), max_cars);
   u32 marks = word(gw_mark_index) + 1;

@@ -22,23 +22,28 @@
 
 namespace sim {
 
-// Game words of the simulated game (linked addresses).
+// Game words of the simulated game (linked addresses). The plug-in keeps its
+// own list; where the two meet, a word has the same name after the prefix
+// (gw_ for a word, gb_ for a byte here, ga_ there).
 constexpr u32 gw_mode = 0x8290a0;
 constexpr u32 gw_pause = 0x8290ac;
-constexpr u32 gw_camera = 0x8290b8;          // current replay camera
-constexpr u32 gw_camera_flag = 0x8290c0;     // request flag
-constexpr u32 gw_camera_request = 0x8290c4;  // requested camera
-constexpr u32 gw_cam0_fade = 0x8290c8;       // frames into the change to camera 0
-constexpr u32 gb_cam0_request = 0x5c3aec;    // byte: 1 = change to camera 0 asked for
-constexpr u32 gb_cam0_state = 0x81ac5c;      // byte: 0xFF = the change to camera 0 is done
+constexpr u32 gw_cam_current = 0x8290b8;       // current replay camera
+constexpr u32 gw_cam_request_flag = 0x8290c0;  // 1 = a camera request is waiting
+constexpr u32 gw_cam_request = 0x8290c4;       // the camera requested
+constexpr u32 gw_cam0_timer = 0x8290c8;        // frames into the change to camera 0
+constexpr u32 gb_cam0_request = 0x5c3aec;      // byte: 1 = change to camera 0 asked for
+constexpr u32 gb_cam0_state = 0x81ac5c;        // byte: 0xFF = the change to camera 0 is done
 constexpr u32 gw_tick = 0x853b5c;
-constexpr u32 gw_tick2 = 0x853b34;           // twice the tick
-constexpr u32 gw_half = 0x5bf268;            // the tick (half of 0x853b34)
+constexpr u32 gw_tick_alt = 0x853b34;          // twice the tick
+constexpr u32 gw_half_tick = 0x5bf268;         // the tick (half of 0x853b34)
 constexpr u32 gw_car_count = 0x661a60;
 constexpr u32 gw_car_table = 0x661a88;
-constexpr u32 gw_view_cam = 0x661958;        // current camera object of view 0, view 1 at +4
-constexpr u32 gw_view_cam_default = 0x661950;  // used when the word above is 0
-constexpr u32 gw_mouse_rect = 0x689500;      // left, top, right, bottom
+constexpr u32 gw_view_cam_override = 0x661958;  // camera object of view 0, view 1 at +4; 0 = none
+constexpr u32 gw_view_cam_base = 0x661950;      // the view's camera when its override is 0
+constexpr u32 gw_mouse_left = 0x689500;         // the rectangle the game keeps its mouse in
+constexpr u32 gw_mouse_top = 0x689504;
+constexpr u32 gw_mouse_right = 0x689508;
+constexpr u32 gw_mouse_bottom = 0x68950c;
 constexpr u32 gw_mouse_x = 0x689510, gw_mouse_y = 0x689514;
 constexpr u32 gw_mark_index = 0x655b9c;
 constexpr u32 gw_mark_array = 0x867504;

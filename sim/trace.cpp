@@ -156,7 +156,7 @@ void recorder::frame(u32 frame_no, const frame_report &r, const frame_input &in,
   now.tick = word(gw_tick);
   now.mode = word(gw_mode);
   now.paused = word(gw_pause);
-  now.camera = word(gw_camera);
+  now.camera = word(gw_cam_current);
   for (int v = 0; v < 2; ++v) {
     view_row &w = now.view[v];
     u32 cam = game_.camera(v);
