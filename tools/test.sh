@@ -3,4 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh
+echo "testing…"
 ctest --test-dir "${ZEPHAL_BUILD:-build}" --output-on-failure
