@@ -63,7 +63,7 @@ constexpr f32 zp_builtin_f32(zp_conv, i32, f32 built_in) { return built_in; }
   X(FreeCam, cfg_enabled, i32, as_is, switch, 1, zp_no_min, zp_no_max, zp_same,                             \
     "1: the free camera takes over the game's camera type 7; 0: the plug-in leaves it alone")               \
   X(ReplayOnly, cfg_replay_only, i32, as_is, switch, 1, zp_no_min, zp_no_max, zp_same,                      \
-    "1: the free camera works only while a replay plays and lets go when you leave it; 0: everywhere")      \
+    "1: the free camera works only while a replay plays and lets go when the replay ends; 0: also outside replays")      \
   X(KeyW, k_w, i32, as_is, key, 87, zp_no_min, zp_no_max, zp_same, "move forward (held)")                   \
   X(KeyS, k_s, i32, as_is, key, 83, zp_no_min, zp_no_max, zp_same, "move back (held)")                      \
   X(KeyA, k_a, i32, as_is, key, 65, zp_no_min, zp_no_max, zp_same, "move left (held)")                      \
