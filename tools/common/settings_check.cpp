@@ -273,9 +273,10 @@ std::string meaning(const settings_report &report, const setting_value &v) {
   return "";
 }
 
-void print_settings_warnings(const settings_report &report, const std::string &prefix, FILE *out) {
+void print_settings_warnings(const settings_report &report, const std::string &prefix, FILE *out,
+                             bool with_lines) {
   for (const settings_warning &w : report.warnings) {
-    if (w.line)
+    if (w.line && with_lines)
       fprintf(out, "%sline %d: %s\n", prefix.c_str(), w.line, w.text.c_str());
     else
       fprintf(out, "%s%s\n", prefix.c_str(), w.text.c_str());

@@ -39,11 +39,13 @@ struct settings_report {
 // file's lines. False, with a message, when the file cannot be read.
 bool check_settings(const std::string &path, settings_report &report, std::string &error);
 
-// What a value means to a player: "W", "on", "3.0 times", "about 113 MB".
+// What a value means to a player: "W", "on", "3.0x speed", "about 113 MB with 8 cars".
 std::string meaning(const settings_report &report, const setting_value &v);
 
-// Prints the warnings, one a line, each starting with prefix.
-void print_settings_warnings(const settings_report &report, const std::string &prefix, FILE *out);
+// Prints the warnings, one a line, each starting with prefix and, unless
+// with_lines is false, the file's line number.
+void print_settings_warnings(const settings_report &report, const std::string &prefix, FILE *out,
+                             bool with_lines = true);
 
 // The shipped zephal.ini: every key with its default and a comment line.
 std::string default_settings_file(const char *version);
