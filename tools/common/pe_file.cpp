@@ -83,8 +83,12 @@ bool read_pe(const std::string &path, pe_file &pe, std::string &error) {
     return false;
   }
   const u32 opt = nt + 24;
-  if (opt_size < 96 || !fits(b, opt, opt_size) || le16(b, opt) != 0x10b) {
-    error = path + " is not a 32-bit PE32 program, or its optional header is damaged";
+  if (!fits(b, opt, opt_size < 96 ? 96 : opt_size)) {
+    error = path + " is cut short or damaged: its headers run past the end of the file";
+    return false;
+  }
+  if (opt_size < 96 || le16(b, opt) != 0x10b) {
+    error = path + " is not a 32-bit PE32 program (" + (le16(b, opt) == 0x20b ? "it is 64-bit" : "damaged header") + ")";
     return false;
   }
   pe.dll = (characteristics & 0x2000) != 0;

@@ -155,7 +155,7 @@ bool angles_of(const u32 m[9], double &yaw, double &pitch, double &roll) {
   yaw = std::atan2(fx, fz) * 180 / pi;
   pitch = std::asin(std::fmax(-1.0, std::fmin(1.0, fy / length))) * 180 / pi;
   roll = std::atan2(e[1], e[4]) * 180 / pi;
-  return true;
+  return std::isfinite(yaw) && std::isfinite(pitch) && std::isfinite(roll);
 }
 
 void orientation_of(double yaw, double pitch, double roll, u32 m[9]) {
