@@ -23,10 +23,11 @@ inline std::string quote(const std::string &s) {
   return q + "'";
 }
 
-// Runs program with args (each quoted here) and stdout optionally into a file.
-inline ran run(const std::string &program, const std::vector<std::string> &args) {
+// Runs program with args (each quoted here), an i386 program of ours through
+// the runner, a program of the system without.
+inline ran run(const std::string &program, const std::vector<std::string> &args, const char *runner = ZEPHAL_RUNNER) {
   temp_dir tmp;
-  std::string cmd = std::string(ZEPHAL_RUNNER) + " " + quote(program);
+  std::string cmd = std::string(runner) + " " + quote(program);
   for (const std::string &a : args) cmd += " " + quote(a);
   cmd += " 2>" + quote(tmp / "err") + " </dev/null";
   ran r;
