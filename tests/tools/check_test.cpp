@@ -237,6 +237,14 @@ TEST_F(Check, EachSlipInASettingsFileIsWarnedOnItsLineWithWhatThePlugInMakesOfIt
   EXPECT_TRUE(none.has("cannot find " + dir / "none.ini" + ". Without a zephal.ini")) << none.err;
 }
 
+TEST_F(Check, TheSimulatorWarnsAboutItsScenariosSettingLinesBeforeTheRun) {
+  test::write_text(dir / "s.scn", "frames 2\nsetting MovSpeed=20\nsetting KeyW = 83\n");
+  const test::ran r = test::run(ZEPHAL_SIM, {dir / "s.scn", "--quiet", "--game-dir", dir / "game", "--out", dir / "out"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("zephal-sim: warning: \"MovSpeed\" is not a setting of the plug-in, so the line is ignored: "
+                        "did you mean MoveSpeed?\nzephal-sim: warning: KeyW and KeyS are both 83 (S)", 0), 0u) << r.out;
+}
+
 TEST_F(Check, TheCommandLineExplainsItselfAndNamesMistakes) {
   const struct {
     std::vector<string> args;
