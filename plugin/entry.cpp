@@ -6,6 +6,7 @@
 #include "plugin/game_view.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/version.h"
 #include "presets/presets.h"
 
 constinit z9_log_fn logger = nullptr;
@@ -17,7 +18,7 @@ z9_manifest z9_manifest_data = {
     1,
     "zephal.freecam",
     "Zephal: manual free camera (type 7) with car bind",
-    "0.7.4",
+    ZEPHAL_VERSION,
     90,               // read by the loader only
     "e8 02 dd ff ff", // the unpatched call at 0x4415b9: this game build fits
     0x415b9,

@@ -20,6 +20,7 @@
 #include "sim/replay_model.h"
 #include "sim/scenario.h"
 #include "sim/trace.h"
+#include "tools/common/settings_check.h"
 
 namespace fs = std::filesystem;
 
@@ -160,6 +161,9 @@ int main(int argc, char **argv) {
   if (!o.game_dir.empty() && o.game_dir.back() == '/') o.game_dir.pop_back();
   if (!o.out.empty() && o.out.back() == '/') o.out.pop_back();
   write_settings(sc, o.game_dir);
+  tools::settings_report settings_check;  // what zephal-check --ini would say of the setting lines
+  if (!sc.settings.empty() && tools::check_settings(o.game_dir + "/zephal.ini", settings_check, error))
+    tools::print_settings_warnings(settings_check, "zephal-sim: warning: ", stdout, false);
   host::set_module_path(host::windows_path(o.game_dir) + "\\game.exe");
 
   if (!host::game_reset()) return 1;

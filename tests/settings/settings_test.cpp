@@ -1,33 +1,40 @@
-// zp_load_settings with a real "zephal.ini" beside a stand-in game executable.
+// zp_load_settings with a real "zephal.ini" beside a stand-in game executable,
+// checked row by row against the settings table.
+#include "plugin/settings_table.h"
 #include "tests/support.h"
 
 namespace {
 
 using std::string;
 
-// Each key: its global, how the file's integer becomes its value (0: as is; 1: a float; 10,
-// 10000: divided by; -1: degrees to radians), its value when absent, a value a test gives it.
-struct key { const char *name; void *global; f64 how; i32 absent, sample; };
-const key keys[] = {
-    {"FreeCam", &cfg_enabled, 0, 1, 0}, {"ReplayOnly", &cfg_replay_only, 0, 1, 2}, {"KeyW", &k_w, 0, 87, -5},
-    {"KeyS", &k_s, 0, 83, 3}, {"KeyA", &k_a, 0, 65, 4}, {"KeyD", &k_d, 0, 68, 5}, {"KeyQ", &k_q, 0, 81, 6},
-    {"KeyE", &k_e, 0, 69, 7}, {"KeyC", &k_c, 0, 67, 8}, {"KeyV", &k_v, 0, 86, 9}, {"KeyZ", &k_z, 0, 90, 10},
-    {"KeyX", &k_x, 0, 88, 11}, {"KeyR", &k_r, 0, 82, 12}, {"KeyF", &k_f, 0, 70, 13}, {"KeyL", &k_l, 0, 76, 14},
-    {"KeySpace", &k_space, 0, 32, 15}, {"KeyB", &k_b, 0, 66, 16}, {"KeyPrev", &k_prev, 0, 188, 17},
-    {"KeyNext", &k_next, 0, 190, 200}, {"BoostKey", &k_boost, 0, 16, 19}, {"MoveSpeed", &cfg_move, 1, 8, 0},
-    {"Boost", &cfg_boost, 10, 30, 25}, {"BoostCtrl", &cfg_boost_ctrl, 10, 120, 155},
-    {"RollSpeed", &cfg_roll, -1, 60, 90}, {"MouseYaw", &cfg_mouse_yaw, 1e4, 15, -7},
-    {"MousePitch", &cfg_mouse_pitch, 1e4, 12, 123}, {"TeleportDistance", &cfg_tele_dist, 1, 6, -3},
-    {"TeleportHeight", &cfg_tele_height, 1, 2, 11}, {"Rewind", &cfg_rewind, 0, 1, 0},
-    {"RewindTicks", &cfg_rewind_ticks, 0, 768, 129}, {"RewindStep", &cfg_rewind_step, 0, 1, 2},
-    {"RewindShift", &cfg_rewind_shift, 0, 64, 65}, {"RewindCtrl", &cfg_rewind_ctrl, 0, 640, 641},
-    {"RewindRepeatMs", &cfg_rewind_repeat, 0, 100, 21}, {"RewindRepeatDelayMs", &cfg_rewind_delay, 0, 1000, 0},
-    {"RewindEffects", &cfg_rewind_effects, 0, 1, 0},
+// Each row with the global it sets, so that a value can be read back.
+struct key {
+  const zp_setting &row;
+  void *global;
+  f64 built_in;
 };
-f64 converted(const key &k, i32 v) {
-  return k.how == 0 ? v : k.how < 0 ? (f32)(v * (f64)0.017453292f) : (f32)(v / k.how);
+#define TEST_ROW(key_, global, type, conv, kind, def, min, max, builtin, help) \
+  {zp_settings[row_of(#key_)], &global, (f64)zp_builtin_##type(zp_##conv, def, builtin)},
+u32 row_of(const char *name) {
+  u32 i = 0;
+  while (i < zp_setting_count && strcmp(zp_settings[i].key, name)) ++i;
+  return i;
 }
-f64 value(const key &k) { return k.how == 0 ? *(const i32 *)k.global : *(const f32 *)k.global; }
+const key keys[] = {ZP_SETTINGS(TEST_ROW)};
+
+// The file's integer as the handlers see it, worked out here from the
+// conversion's meaning rather than by the plug-in's own function.
+f64 converted(const zp_setting &r, i32 v) {
+  switch (r.conv) {
+    case zp_as_is: return v;
+    case zp_to_float: return (f32)v;
+    case zp_div10: return (f32)(v / 10.0);
+    case zp_div10000: return (f32)(v / 10000.0);
+    case zp_degrees: return (f32)(v * (f64)0.017453292f);
+  }
+  return 0;
+}
+f64 value(const key &k) { return k.row.conv == zp_as_is ? (f64)*(const i32 *)k.global : (f64)*(const f32 *)k.global; }
 
 struct settings : test::plugin {
   test::temp_dir dir;
@@ -41,27 +48,33 @@ struct settings : test::plugin {
 };
 
 TEST_F(settings, EveryKeyIsReadFromItsSectionAndConverted) {
-  load(nullptr);  // every key's default, so cfg_roll 1.0471976 and not 1.047
-  for (const key &k : keys) EXPECT_EQ(value(k), converted(k, k.absent)) << k.name;
+  load(nullptr);  // every key's default, so cfg_roll 1.0471976 and not the built-in 1.047
+  for (const key &k : keys) EXPECT_EQ(value(k), converted(k.row, k.row.def)) << k.row.key;
+  EXPECT_EQ(cfg_roll, 1.0471976f);
   EXPECT_EQ(string(zp_dir), host::windows_path(dir.path) + "\\");
+  // A value of its own for every key, inside its range; names without regard to case.
   string text = "; tuned\r\n[Other]\r\nKeyS=1\r\n[zephal]\r\n";
-  for (const key &k : keys) text += string(k.name) + "=" + std::to_string(k.sample) + "\r\n";
+  auto sample = [](const zp_setting &r) { return r.min == zp_no_min ? -(i32)(&r - zp_settings) - 3 : r.min + 1; };
+  for (const key &k : keys) text += string(k.row.key) + "=" + std::to_string(sample(k.row)) + "\r\n";
   load(text.c_str());
-  for (const key &k : keys) EXPECT_EQ(value(k), converted(k, k.sample)) << k.name;
+  for (const key &k : keys) EXPECT_EQ(value(k), converted(k.row, sample(k.row))) << k.row.key;
 }
 
 TEST_F(settings, ClampsAtAndAcrossTheirBounds) {
-  struct row { const char *name; i32 v; f32 want; } rows[] = {
-      {"RewindTicks", 127, 128}, {"RewindTicks", 128, 128}, {"RewindTicks", 4096, 4096}, {"RewindTicks", 4097, 4096},
-      {"RewindStep", 0, 1}, {"RewindStep", -3, 1}, {"RewindShift", 0, 1}, {"RewindShift", -64, 1},
-      {"RewindCtrl", 0, 1}, {"RewindCtrl", -1, 1}, {"RewindRepeatMs", 19, 20}, {"RewindRepeatMs", 20, 20},
-      {"RewindRepeatDelayMs", -1, 0}, {"RewindRepeatDelayMs", 0, 0}, {"Boost", 5, 1.0f}, {"Boost", 10, 1.0f},
-      {"Boost", 15, 1.5f}, {"BoostCtrl", 10, 1.0f}, {"BoostCtrl", -20, 1.0f}, {"BoostCtrl", 11, 1.1f}};
-  for (const row &r : rows) {
-    load(test::format("[Zephal]\r\n%s=%d\r\n", r.name, r.v).c_str());
-    for (const key &k : keys)
-      if (!strcmp(k.name, r.name)) EXPECT_EQ(value(k), r.want) << r.name << "=" << r.v;
+  int clamped = 0;
+  for (const key &k : keys) {
+    const zp_setting &r = k.row;
+    for (i64 v : {(i64)r.min - 1, (i64)r.min, (i64)r.max, (i64)r.max + 1}) {
+      if (v < INT32_MIN || v > INT32_MAX || (v == r.min && r.min == zp_no_min)) continue;
+      load(test::format("[Zephal]\r\n%s=%d\r\n", r.key, (i32)v).c_str());
+      EXPECT_EQ(value(k), converted(r, v < r.min ? r.min : v > r.max ? r.max : (i32)v)) << r.key << "=" << v;
+      clamped += v < r.min || v > r.max;
+    }
   }
+  EXPECT_EQ(clamped, 9);  // RewindTicks both ways, five lower bounds of rewind, two of the boosts
+  // The boosts clamp the converted value at 1.0: 5 tenths give 1.0, not 0.5.
+  load("[Zephal]\r\nBoost=5\r\nBoostCtrl=11\r\n");
+  EXPECT_EQ(std::pair(cfg_boost, cfg_boost_ctrl), std::pair(1.0f, 1.1f));
 }
 
 TEST_F(settings, PathsThatCannotBeFormedLeaveTheBuiltInValues) {
@@ -80,7 +93,12 @@ TEST_F(settings, PathsThatCannotBeFormedLeaveTheBuiltInValues) {
     load(nullptr, c.exe);
     EXPECT_EQ(std::tuple(string(zp_dir), cfg_enabled, cfg_roll),
               std::tuple(c.dir, c.read ? 0 : 1, c.read ? (f32)(90 * (f64)0.017453292f) : 1.047f)) << c.exe;
+    if (!c.read)
+      for (const key &k : keys) EXPECT_EQ(value(k), k.built_in) << k.row.key;
   }
+  // The built-in values are the converted defaults but for the rounded roll speed.
+  for (const key &k : keys)
+    if (strcmp(k.row.key, "RollSpeed")) EXPECT_EQ(k.built_in, converted(k.row, k.row.def)) << k.row.key;
 }
 
 }  // namespace

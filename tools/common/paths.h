@@ -1,0 +1,25 @@
+// Paths as the players' tools need them. The profile functions want a full
+// Windows path: on Windows a bare name would be looked for in the Windows
+// folder, not the current one, and on Linux the host's profile functions
+// take Windows paths and map them onto the disk.
+#pragma once
+
+#include <string>
+
+namespace tools {
+
+// The path to hand to GetPrivateProfile*/WritePrivateProfileString for a
+// file the player named on the command line.
+std::string profile_path(const std::string &path);
+
+// The folder the running tool lies in, with a trailing separator, or "".
+std::string program_dir();
+
+// Whether a file or folder exists at path.
+bool exists(const std::string &path);
+
+// "" when path can be written (or created, when it does not exist yet), else
+// why not, in words.
+std::string why_not_writable(const std::string &path);
+
+}  // namespace tools
