@@ -28,6 +28,49 @@ u8 *zp_load(u8 *cursor, u32 addr, u32 len) {
   return cursor + len;
 }
 
+namespace {
+
+// One block whose place in the game comes from a game pointer: obj is null
+// when the game has no object there.
+void copy_block(u8 *cur, u8 *obj, u32 len, zp_direction dir) {
+  if (dir == zp_to_game) {
+    if (obj) memcpy(obj, cur, len);
+  } else if (obj) {
+    memcpy(cur, obj, len);
+  } else {
+    memset(cur, 0, len);
+  }
+}
+
+}  // namespace
+
+void zp_walk_slot(u8 *slot, u32 n, zp_direction dir) {
+  u8 *cur = slot + slot_header_size;
+  for (const zp_part &p : zp_layout) {
+    if (p.fx && !zp_fx_on) break;  // the effects part is last
+    switch (p.kind) {
+      case zp_part_region:
+        cur = dir == zp_to_slot ? zp_store(cur, p.addr, p.len) : zp_load(cur, p.addr, p.len);
+        break;
+      case zp_part_cars:
+        // The car table as it stands now decides which object each block
+        // belongs to; an empty entry is a car without an object.
+        for (u32 i = 0; i < n; ++i, cur += p.len) {
+          u32 car = car_slot(i);
+          copy_block(cur, car ? obj_ptr(car, 0) : nullptr, p.len, dir);
+        }
+        break;
+      case zp_part_marks: {
+        u32 array = rd32(ga_mark_array);
+        if (!array && dir == zp_to_game) break;  // the cursor need not move on: nothing follows
+        for (u32 i = 0; i < zp_mark_sections; ++i, cur += p.len)
+          copy_block(cur, array ? obj_ptr(array + i * mark_record_size, p.addr) : nullptr, p.len, dir);
+        break;
+      }
+    }
+  }
+}
+
 u8 *zp_slot(u32 tick) { return zp_ring + (tick % zp_ring_count) * zp_slot_size; }
 
 int zp_snapshot_exists(u32 tick) {
@@ -82,45 +125,6 @@ void rebuild(u32 n) {
   zp_log("zephal: snapshot ring %d x %u bytes", (int)zp_ring_count, zp_slot_size);
 }
 
-// Copies the game's state into slot, part by part in layout order.
-void capture_slot(u8 *slot, u32 tick, u32 n) {
-  u32_g *head = (u32_g *)slot;
-  head[0] = tick;
-  head[1] = rd32(ga_tick_alt);
-  head[2] = n;
-  head[3] = 0;
-  u8 *cur = slot + slot_header_size;
-  for (const zp_part &p : zp_layout) {
-    if (p.fx && !zp_fx_on) break;  // the effects part is last
-    switch (p.kind) {
-      case zp_part_region:
-        cur = zp_store(cur, p.addr, p.len);
-        break;
-      case zp_part_cars:
-        // An empty car table entry keeps zeros in its place, so later cars
-        // stay at their offsets.
-        for (u32 i = 0; i < n; ++i, cur += p.len) {
-          u32 car = car_slot(i);
-          if (car)
-            memcpy(cur, obj_ptr(car, 0), p.len);
-          else
-            memset(cur, 0, p.len);
-        }
-        break;
-      case zp_part_marks: {
-        u32 array = rd32(ga_mark_array);
-        for (u32 i = 0; i < zp_mark_sections; ++i, cur += p.len) {
-          if (array)
-            memcpy(cur, obj_ptr(array + i * mark_record_size, p.addr), p.len);
-          else
-            memset(cur, 0, p.len);
-        }
-        break;
-      }
-    }
-  }
-}
-
 }  // namespace
 
 extern "C" void z9_zp_capture() {
@@ -144,5 +148,11 @@ extern "C" void z9_zp_capture() {
     if (!zp_ring) return;
   }
   u32 t = rd32(ga_tick);
-  capture_slot(zp_slot(t), t, n);
+  u8 *slot = zp_slot(t);
+  u32_g *head = (u32_g *)slot;
+  head[0] = t;
+  head[1] = rd32(ga_tick_alt);
+  head[2] = n;
+  head[3] = 0;
+  zp_walk_slot(slot, n, zp_to_slot);
 }

@@ -109,6 +109,20 @@ u8 *zp_store(u8 *cursor, u32 addr, u32 len);
 // returns cursor + len.
 u8 *zp_load(u8 *cursor, u32 addr, u32 len);
 
+// Which way a walk over the slot layout copies. The two differ only where
+// the game has no object for a part: a capture keeps zeros in its place, so
+// that everything after it stays at its offset; a restore has nowhere to
+// write it and leaves it out.
+enum zp_direction : u32 {
+  zp_to_slot,  // capture: game memory into the slot
+  zp_to_game,  // restore: the slot into game memory
+};
+
+// Copies the parts of zp_layout between the game and slot (from its byte 16
+// on), in layout order, with n car blocks. Car objects and mark records are
+// located through the game's pointers as they stand at the call.
+void zp_walk_slot(u8 *slot, u32 n, zp_direction dir);
+
 // The slot a tick is filed in (the ring must exist).
 u8 *zp_slot(u32 tick);
 inline u32 zp_slot_word(const u8 *slot, u32 off) {
