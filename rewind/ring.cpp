@@ -17,6 +17,7 @@ constinit u32 zp_car_count = 0;
 constinit u32 zp_fx_on = 0;
 constinit u32 zp_mark_sections = 0;
 constinit u32 zp_seek_target = 0;
+constinit zp_slot_words zp_ring_index[ring_slots_max] = {};
 
 u8 *zp_store(u8 *cursor, u32 addr, u32 len) {
   memcpy(cursor, game_ptr(addr), len);
@@ -83,8 +84,29 @@ int zp_snapshot_exists(u32 tick) {
          zp_slot_word(slot, slot_off_cars) == zp_car_count;
 }
 
+int zp_oldest_snapshot(u32 *tick) {
+  u32 oldest = 0;
+  bool found = false;
+  auto consider = [&](u32 t, u32 cars) {
+    if (cars != zp_car_count) return;
+    if (!found || t < oldest) oldest = t;
+    found = true;
+  };
+  u32 k = 0;
+  const u32 indexed = zp_ring_count < ring_slots_max ? zp_ring_count : ring_slots_max;
+  for (; k < indexed; ++k) consider(zp_ring_index[k].tick, zp_ring_index[k].cars);
+  // Only a ring larger than the settings allow has slots past the index.
+  for (; k < zp_ring_count; ++k) {
+    const u8 *slot = zp_ring + k * zp_slot_size;
+    consider(zp_slot_word(slot, slot_off_tick), zp_slot_word(slot, slot_off_cars));
+  }
+  *tick = oldest;
+  return found;
+}
+
 void zp_ring_reset() {
   if (zp_ring) VirtualFree(zp_ring, 0, MEM_RELEASE);
+  memset(zp_ring_index, 0, sizeof zp_ring_index);
   zp_ring = nullptr;
   zp_ring_count = zp_slot_size = zp_car_count = zp_fx_on = zp_mark_sections = 0;
   zp_seek_target = 0;
@@ -111,6 +133,7 @@ void rebuild(u32 n) {
     VirtualFree(zp_ring, 0, MEM_RELEASE);
     zp_ring = nullptr;
   }
+  memset(zp_ring_index, 0, sizeof zp_ring_index);
   zp_car_count = n;
   zp_slot_size = zp_slot_bytes(n, zp_fx_on, zp_mark_sections);
   zp_ring_count = cfg_rewind_ticks < (i32)ring_slots_min ? ring_slots_min : (u32)cfg_rewind_ticks;
@@ -154,5 +177,7 @@ extern "C" void z9_zp_capture() {
   head[1] = rd32(ga_tick_alt);
   head[2] = n;
   head[3] = 0;
+  u32 k = t % zp_ring_count;
+  if (k < ring_slots_max) zp_ring_index[k] = {t, n};
   zp_walk_slot(slot, n, zp_to_slot);
 }

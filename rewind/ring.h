@@ -27,6 +27,7 @@ constexpr u32 mark_entry_size = 8;
 constexpr u32 mark_sections_max = 4096;
 constexpr u32 ring_cars_max = 16;
 constexpr u32 ring_slots_min = 128;
+constexpr u32 ring_slots_max = 4096;  // the settings allow no more
 
 // Slot header, little-endian words ahead of the raw game bytes.
 constexpr u32 slot_off_tick = 0;
@@ -132,6 +133,21 @@ inline u32 zp_slot_word(const u8 *slot, u32 off) {
 // 1 when the ring holds a snapshot of this tick taken with the ring's car
 // count, else 0.
 int zp_snapshot_exists(u32 tick);
+
+// The tick and car-count header words of every slot, kept a second time in
+// the module's own data: capture writes both copies and a rebuild clears
+// this one, as the new ring's headers are zeros. Finding the oldest slot then
+// reads 32 KB here instead of one header per slot, each slot 147 KB from the
+// next (a cache miss and a TLB miss apiece, for up to 4096 slots).
+struct zp_slot_words {
+  u32 tick;
+  u32 cars;  // 0: the slot was not written since the ring was built
+};
+extern zp_slot_words zp_ring_index[ring_slots_max];
+
+// 1 with *tick the oldest tick the ring holds with its own car count, or 0
+// when it holds none. Reads no slot.
+int zp_oldest_snapshot(u32 *tick);
 
 // What a freshly loaded module holds: no ring (a ring that exists is
 // released), every ring word 0 and no seek pending. For hosts and tests that

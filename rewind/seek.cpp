@@ -62,16 +62,9 @@ void zp_seek(i32 delta) {
     return;
   }
   // Too far back for the ring: go back as far as it reaches, to the oldest
-  // snapshot taken with this ring's cars. Only headers are read here.
+  // snapshot taken with this ring's cars.
   u32 oldest = 0;
-  bool found = false;
-  for (u32 k = 0; k < zp_ring_count; ++k) {
-    const u8 *slot = zp_ring + k * zp_slot_size;
-    if (zp_slot_word(slot, slot_off_cars) != zp_car_count) continue;
-    u32 tick = zp_slot_word(slot, slot_off_tick);
-    if (!found || tick < oldest) oldest = tick;
-    found = true;
-  }
+  bool found = zp_oldest_snapshot(&oldest);
   if (found && oldest < now)
     rewind_by((i64)oldest - now);
   else
