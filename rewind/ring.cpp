@@ -9,6 +9,7 @@
 #include "platform/win32.h"
 #include "plugin/settings.h"
 #include "plugin/log.h"
+#include "rewind/stream.h"
 
 constinit u8 *zp_ring = nullptr;
 constinit u32 zp_ring_count = 0;
@@ -19,57 +20,52 @@ constinit u32 zp_mark_sections = 0;
 constinit u32 zp_seek_target = 0;
 constinit zp_slot_words zp_ring_index[ring_slots_max] = {};
 
-u8 *zp_store(u8 *cursor, u32 addr, u32 len) {
-  memcpy(cursor, game_ptr(addr), len);
-  return cursor + len;
-}
-
 u8 *zp_load(u8 *cursor, u32 addr, u32 len) {
   memcpy(game_ptr(addr), cursor, len);
   return cursor + len;
 }
 
-namespace {
-
-// One block whose place in the game comes from a game pointer: obj is null
-// when the game has no object there.
-void copy_block(u8 *cur, u8 *obj, u32 len, zp_direction dir) {
-  if (dir == zp_to_game) {
-    if (obj) memcpy(obj, cur, len);
-  } else if (obj) {
-    memcpy(cur, obj, len);
-  } else {
-    memset(cur, 0, len);
-  }
-}
-
-}  // namespace
-
-void zp_walk_slot(u8 *slot, u32 n, zp_direction dir) {
-  u8 *cur = slot + slot_header_size;
+void zp_walk_slot(u8 *slot, u32 n, zp_direction dir, u32 stream) {
+  u8 *cur = slot + slot_header_size;  // a restore's cursor; a capture's is out.at
+  zp_slot_writer out;
+  if (dir == zp_to_slot) out.begin(cur, stream);
+  // One block whose place in the game comes from a game pointer; obj is
+  // null when the game has no object there.
+  auto block = [&](u8 *obj, u32 len) {
+    if (dir == zp_to_slot) {
+      out.put(obj, len);  // null: zeros
+    } else {
+      if (obj) memcpy(obj, cur, len);
+      cur += len;
+    }
+  };
   for (const zp_part &p : zp_layout) {
     if (p.fx && !zp_fx_on) break;  // the effects part is last
     switch (p.kind) {
       case zp_part_region:
-        cur = dir == zp_to_slot ? zp_store(cur, p.addr, p.len) : zp_load(cur, p.addr, p.len);
+        if (dir == zp_to_slot)
+          out.put(game_ptr(p.addr), p.len);
+        else
+          cur = zp_load(cur, p.addr, p.len);
         break;
       case zp_part_cars:
         // The car table as it stands now decides which object each block
         // belongs to; an empty entry is a car without an object.
-        for (u32 i = 0; i < n; ++i, cur += p.len) {
+        for (u32 i = 0; i < n; ++i) {
           u32 car = car_slot(i);
-          copy_block(cur, car ? obj_ptr(car, 0) : nullptr, p.len, dir);
+          block(car ? obj_ptr(car, 0) : nullptr, p.len);
         }
         break;
       case zp_part_marks: {
         u32 array = rd32(ga_mark_array);
         if (!array && dir == zp_to_game) break;  // the cursor need not move on: nothing follows
-        for (u32 i = 0; i < zp_mark_sections; ++i, cur += p.len)
-          copy_block(cur, array ? obj_ptr(array + i * mark_record_size, p.addr) : nullptr, p.len, dir);
+        for (u32 i = 0; i < zp_mark_sections; ++i)
+          block(array ? obj_ptr(array + i * mark_record_size, p.addr) : nullptr, p.len);
         break;
       }
     }
   }
+  if (dir == zp_to_slot) out.end();
 }
 
 u8 *zp_slot(u32 tick) { return zp_ring + (tick % zp_ring_count) * zp_slot_size; }
@@ -177,7 +173,11 @@ extern "C" void z9_zp_capture() {
   head[1] = rd32(ga_tick_alt);
   head[2] = n;
   head[3] = 0;
+  // A slot written before is streamed. On the first lap the slot's pages
+  // are new: the system zero-fills each at its first touch, which brings it
+  // into the cache, and ordinary stores are then the faster.
   u32 k = t % zp_ring_count;
+  u32 stream = k < ring_slots_max && zp_ring_index[k].cars != 0;
   if (k < ring_slots_max) zp_ring_index[k] = {t, n};
-  zp_walk_slot(slot, n, zp_to_slot);
+  zp_walk_slot(slot, n, zp_to_slot, stream);
 }

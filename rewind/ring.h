@@ -103,11 +103,9 @@ static_assert(zp_part_offset(9, 1, 0) == 6324 + 2772 + 1532, "effects follow the
 // Slots are whole words, so the header of any slot can be read as words.
 static_assert(zp_slot_bytes(1, 0, 0) % 4 == 0 && zp_slot_bytes(1, 1, 1) % 4 == 0);
 
-// Copies len bytes of game memory at game address addr to cursor; returns
-// cursor + len.
-u8 *zp_store(u8 *cursor, u32 addr, u32 len);
 // Copies len bytes from cursor into game memory at game address addr;
-// returns cursor + len.
+// returns cursor + len. (A capture writes through zp_slot_writer,
+// rewind/stream.h.)
 u8 *zp_load(u8 *cursor, u32 addr, u32 len);
 
 // Which way a walk over the slot layout copies. The two differ only where
@@ -121,8 +119,10 @@ enum zp_direction : u32 {
 
 // Copies the parts of zp_layout between the game and slot (from its byte 16
 // on), in layout order, with n car blocks. Car objects and mark records are
-// located through the game's pointers as they stand at the call.
-void zp_walk_slot(u8 *slot, u32 n, zp_direction dir);
+// located through the game's pointers as they stand at the call. A capture
+// streams the slot past the cache when `stream` is 1 (rewind/stream.h); the
+// bytes are the same either way.
+void zp_walk_slot(u8 *slot, u32 n, zp_direction dir, u32 stream = 0);
 
 // The slot a tick is filed in (the ring must exist).
 u8 *zp_slot(u32 tick);
