@@ -81,23 +81,34 @@ int zp_snapshot_exists(u32 tick) {
 }
 
 int zp_oldest_snapshot(u32 *tick) {
-  u32 oldest = 0;
-  bool found = false;
-  auto consider = [&](u32 t, u32 cars) {
-    if (cars != zp_car_count) return;
-    if (!found || t < oldest) oldest = t;
-    found = true;
+  // Without branches, so that the entries stream through: a slot of another
+  // car count (or none) weighs in as tick 0xFFFFFFFF, which cannot undercut
+  // any real one, and `found` says whether one matched at all.
+  const u32 n = zp_car_count;
+  u32 oldest = ~0u, found = 0;
+  auto consider = [n, &oldest, &found](u32 t, u32 cars) {
+    u32 match = cars == n;
+    u32 key = t | (match - 1);
+    oldest = key < oldest ? key : oldest;
+    found |= match;
   };
-  u32 k = 0;
   const u32 indexed = zp_ring_count < ring_slots_max ? zp_ring_count : ring_slots_max;
+  u32 k = 0;
+  for (; k + 4 <= indexed; k += 4) {  // ring sizes are whole fours, 128 and up
+    const zp_slot_words *w = zp_ring_index + k;
+    consider(w[0].tick, w[0].cars);
+    consider(w[1].tick, w[1].cars);
+    consider(w[2].tick, w[2].cars);
+    consider(w[3].tick, w[3].cars);
+  }
   for (; k < indexed; ++k) consider(zp_ring_index[k].tick, zp_ring_index[k].cars);
   // Only a ring larger than the settings allow has slots past the index.
   for (; k < zp_ring_count; ++k) {
     const u8 *slot = zp_ring + k * zp_slot_size;
     consider(zp_slot_word(slot, slot_off_tick), zp_slot_word(slot, slot_off_cars));
   }
-  *tick = oldest;
-  return found;
+  *tick = found ? oldest : 0;
+  return (int)found;
 }
 
 void zp_ring_reset() {

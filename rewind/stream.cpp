@@ -26,6 +26,20 @@ void stream_lines(u8 *to, const u8 *from, u32 lines) {
     return;
   }
   const __m128i *in = (const __m128i *)from;
+  for (; lines >= 2; lines -= 2, in += 8, out += 8) {
+    __m128i a = _mm_loadu_si128(in + 0), b = _mm_loadu_si128(in + 1);
+    __m128i c = _mm_loadu_si128(in + 2), d = _mm_loadu_si128(in + 3);
+    __m128i e = _mm_loadu_si128(in + 4), f = _mm_loadu_si128(in + 5);
+    __m128i g = _mm_loadu_si128(in + 6), h = _mm_loadu_si128(in + 7);
+    _mm_stream_si128(out + 0, a);
+    _mm_stream_si128(out + 1, b);
+    _mm_stream_si128(out + 2, c);
+    _mm_stream_si128(out + 3, d);
+    _mm_stream_si128(out + 4, e);
+    _mm_stream_si128(out + 5, f);
+    _mm_stream_si128(out + 6, g);
+    _mm_stream_si128(out + 7, h);
+  }
   for (; lines; --lines, in += 4, out += 4) {
     __m128i a = _mm_loadu_si128(in + 0), b = _mm_loadu_si128(in + 1);
     __m128i c = _mm_loadu_si128(in + 2), d = _mm_loadu_si128(in + 3);
