@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ inline double median(series v) {
 inline double lowest(const series &v) { return *std::min_element(v.begin(), v.end()); }
 inline double highest(const series &v) { return *std::max_element(v.begin(), v.end()); }
 
+// Microseconds per item of the median stretch of `items` items each.
+inline double per_item_us(const series &stretch_seconds, unsigned items) {
+  return median(stretch_seconds) / items * 1e6;
+}
+
 inline series ratios(const series &a, const series &b) {
   series r;
   for (size_t i = 0; i < a.size() && i < b.size(); ++i) r.push_back(a[i] / b[i]);
@@ -44,6 +50,17 @@ inline int rounds(int argc, char **argv, int fallback) {
   return r < 1 ? 1 : r;
 }
 
+// A real folder under /tmp, removed with everything in it.
+struct temp_dir {
+  std::string path;
+  explicit temp_dir(const char *name) {
+    std::string tmpl = std::string("/tmp/") + name + "-XXXXXX";
+    path = mkdtemp(tmpl.data());
+  }
+  ~temp_dir() { std::filesystem::remove_all(path); }
+  temp_dir(const temp_dir &) = delete;
+};
+
 // A table of figures in microseconds, each optionally against a baseline of
 // the same round.
 inline void table(const char *title, const char *note) {
@@ -51,13 +68,20 @@ inline void table(const char *title, const char *note) {
   printf("| figure | median µs | spread µs (min–max) | against | ratio (median) | ratio spread |\n");
   printf("|---|---:|---:|---|---:|---:|\n");
 }
+// Three decimals below 10 µs, where stubs and handlers lie, two above.
+inline std::string us_text(double v) {
+  char s[32];
+  snprintf(s, sizeof s, v < 10 ? "%.3f" : "%.2f", v);
+  return s;
+}
 inline void row(const std::string &name, const series &us) {
-  printf("| %s | %.2f | %.2f–%.2f | | | |\n", name.c_str(), median(us), lowest(us), highest(us));
+  printf("| %s | %s | %s–%s | | | |\n", name.c_str(), us_text(median(us)).c_str(), us_text(lowest(us)).c_str(),
+         us_text(highest(us)).c_str());
 }
 inline double row(const std::string &name, const series &us, const char *base_name, const series &base) {
   series r = ratios(us, base);
-  printf("| %s | %.2f | %.2f–%.2f | %s | %.3f | %.3f–%.3f |\n", name.c_str(), median(us), lowest(us), highest(us),
-         base_name, median(r), lowest(r), highest(r));
+  printf("| %s | %s | %s–%s | %s | %.3f | %.3f–%.3f |\n", name.c_str(), us_text(median(us)).c_str(),
+         us_text(lowest(us)).c_str(), us_text(highest(us)).c_str(), base_name, median(r), lowest(r), highest(r));
   return median(r);
 }
 
