@@ -27,8 +27,6 @@
 #include "rewind/keys.h"
 #include "rewind/ring.h"
 
-ZP_EXPORT u32 Z9_Apply(const z9_ctx *ctx);
-
 namespace {
 
 using bench::series;
@@ -45,8 +43,8 @@ u32 game_string(const char *s) {
 
 // A fresh game in replay playback with three cars, a camera object of the
 // given type targeting car 0, the mouse rectangle and the track strings;
-// the plug-in as a freshly loaded module, applied (patched) or not.
-void fresh_game(u32 cam_type, bool patched) {
+// the plug-in as a freshly loaded module with its settings, not yet patched.
+void fresh_game(u32 cam_type) {
   host::game_reset();
   host::release_all_keys();
   host::loader_reset();
@@ -65,18 +63,10 @@ void fresh_game(u32 cam_type, bool patched) {
   word(0x5bd2e4) = game_string("tracks\\");
   word(0x7c4ce4) = 0;
   word(0x5ba21c) = game_string("alpine");
-  if (patched) {
-    z9_ctx ctx = host::loader_context();
-    if (!Z9_Apply(&ctx)) {
-      fprintf(stderr, "hooks_bench: Z9_Apply refused:\n%s", host::loader_log_text().c_str());
-      exit(1);
-    }
-  } else {
-    game = game_link_base;
-    zp_load_settings();
-  }
-  logger = nullptr;  // the loader's log would only grow
-  cfg_rewind = 0;    // the capture stub's handler returns at once
+  game = game_link_base;
+  zp_load_settings();
+  logger = nullptr;
+  cfg_rewind = 0;  // the capture stub's handler returns at once
 }
 
 // Microseconds per call of f over `calls` calls.
@@ -111,14 +101,13 @@ int main(int argc, char **argv) {
       {"frame call at 0x511328 (frame stub, no key down)", [] { host::frame_pass(); }, {}, {}},
   };
   constexpr u32 calls = 4000;
-  fresh_game(0, false);  // camera type 0: not the free camera
+  fresh_game(0);  // camera type 0: not the free camera
   bench::game_patches patches;
   patches.keep();
   for (int r = 0; r < rounds; ++r)
     for (site &s : sites)
       for (bool patched : {false, true}) {
         patched ? patches.on() : patches.off();
-        logger = nullptr;
         (patched ? s.patched : s.plain).push_back(per_call_us(calls, s.call));
       }
   patches.off();
@@ -134,7 +123,7 @@ int main(int argc, char **argv) {
   // The free camera, driven by its handler directly, after taking over.
   series idle, input, binds, frame, save, recall;
   for (int r = 0; r < rounds; ++r) {
-    fresh_game(cam_type_free, false);
+    fresh_game(cam_type_free);
     z9_zp_freecam_tick(cam);  // takes over
     idle.push_back(per_call_us(calls, [] { z9_zp_freecam_tick(cam); }));
     for (int vk : {k_w, k_d, k_r, k_q, k_boost}) host::set_key(vk, true);

@@ -70,7 +70,6 @@ int main(int argc, char **argv) {
         for (u32 f = 0; f < stretch; ++f) g.frame();
       }));
       patches.on();
-      logger = nullptr;
       on_s.push_back(bench::seconds([&] {
         for (u32 f = 0; f < stretch; ++f) g.frame();
       }));

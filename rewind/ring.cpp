@@ -94,7 +94,7 @@ int zp_oldest_snapshot(u32 *tick) {
   };
   const u32 indexed = zp_ring_count < ring_slots_max ? zp_ring_count : ring_slots_max;
   u32 k = 0;
-  for (; k + 4 <= indexed; k += 4) {  // ring sizes are whole fours, 128 and up
+  for (; k + 4 <= indexed; k += 4) {  // four a turn, the odd rest below
     const zp_slot_words *w = zp_ring_index + k;
     consider(w[0].tick, w[0].cars);
     consider(w[1].tick, w[1].cars);

@@ -146,7 +146,7 @@ struct zp_slot_words {
 extern zp_slot_words zp_ring_index[ring_slots_max];
 
 // 1 with *tick the oldest tick the ring holds with its own car count, or 0
-// when it holds none. Reads no slot.
+// when it holds none: what a scan of every slot header finds, from the index.
 int zp_oldest_snapshot(u32 *tick);
 
 // What a freshly loaded module holds: no ring (a ring that exists is
