@@ -2,12 +2,12 @@
 # Builds the benchmarks, runs them and writes bench/RESULTS.md: the machine,
 # the compilers, the date and the load, one line per speed target, and every
 # figure with its median and spread. The file is written here only; do not
-# edit it by hand. ZEPHAL_BENCH_ROUNDS sets the rounds (default 9).
+# edit it by hand. ZEPHAL_BENCH_ROUNDS sets the rounds (default 15).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 build=${ZEPHAL_BUILD:-build}
-rounds=${ZEPHAL_BENCH_ROUNDS:-9}
+rounds=${ZEPHAL_BENCH_ROUNDS:-15}
 out=bench/RESULTS.md
 programs=(rewind_bench hooks_bench sim_frame_bench)
 
