@@ -15,7 +15,7 @@ using bytes = std::vector<u8>;
 // Parts as a capture hands them to the writer: lengths, with 0 marking a
 // run of zeros (a missing car or mark array) of the next length.
 bytes write_parts(u32 start, u32 stream, const std::vector<u32> &parts, const bytes &src) {
-  alignas(64) static u8 buf[4096];
+  alignas(64) static u8 buf[16384];  // room for the longest run below
   memset(buf, 0xcc, sizeof buf);
   zp_slot_writer w;
   w.begin(buf + 128 + start, stream);
@@ -34,7 +34,7 @@ bytes write_parts(u32 start, u32 stream, const std::vector<u32> &parts, const by
 }
 
 TEST(SlotWriter, StreamingWritesWhatPlainCopiesWriteAtEveryLineOffsetAndNothingBeside) {
-  bytes src(4096);
+  bytes src(16384);
   for (u32 i = 0; i < src.size(); ++i) src[i] = (u8)(i * 7 + (i >> 8) + 1);
   const std::vector<std::vector<u32>> runs = {
       {6308, 2772, 0, 2772, 40, 4, 1312, 104, 12, 36, 24},  // a slot's parts, one car missing
