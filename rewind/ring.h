@@ -27,6 +27,7 @@ constexpr u32 mark_entry_size = 8;
 constexpr u32 mark_sections_max = 4096;
 constexpr u32 ring_cars_max = 16;
 constexpr u32 ring_slots_min = 128;
+constexpr u32 ring_slots_max = 4096;  // the settings allow no more
 
 // Slot header, little-endian words ahead of the raw game bytes.
 constexpr u32 slot_off_tick = 0;
@@ -102,12 +103,26 @@ static_assert(zp_part_offset(9, 1, 0) == 6324 + 2772 + 1532, "effects follow the
 // Slots are whole words, so the header of any slot can be read as words.
 static_assert(zp_slot_bytes(1, 0, 0) % 4 == 0 && zp_slot_bytes(1, 1, 1) % 4 == 0);
 
-// Copies len bytes of game memory at game address addr to cursor; returns
-// cursor + len.
-u8 *zp_store(u8 *cursor, u32 addr, u32 len);
 // Copies len bytes from cursor into game memory at game address addr;
-// returns cursor + len.
+// returns cursor + len. (A capture writes through zp_slot_writer,
+// rewind/stream.h.)
 u8 *zp_load(u8 *cursor, u32 addr, u32 len);
+
+// Which way a walk over the slot layout copies. The two differ only where
+// the game has no object for a part: a capture keeps zeros in its place, so
+// that everything after it stays at its offset; a restore has nowhere to
+// write it and leaves it out.
+enum zp_direction : u32 {
+  zp_to_slot,  // capture: game memory into the slot
+  zp_to_game,  // restore: the slot into game memory
+};
+
+// Copies the parts of zp_layout between the game and slot (from its byte 16
+// on), in layout order, with n car blocks. Car objects and mark records are
+// located through the game's pointers as they stand at the call. A capture
+// streams the slot past the cache when `stream` is 1 (rewind/stream.h); the
+// bytes are the same either way.
+void zp_walk_slot(u8 *slot, u32 n, zp_direction dir, u32 stream = 0);
 
 // The slot a tick is filed in (the ring must exist).
 u8 *zp_slot(u32 tick);
@@ -118,6 +133,21 @@ inline u32 zp_slot_word(const u8 *slot, u32 off) {
 // 1 when the ring holds a snapshot of this tick taken with the ring's car
 // count, else 0.
 int zp_snapshot_exists(u32 tick);
+
+// The tick and car-count header words of every slot, kept a second time in
+// the module's own data: capture writes both copies and a rebuild clears
+// this one, as the new ring's headers are zeros. Finding the oldest slot then
+// reads 32 KB here instead of one header per slot, each slot 147 KB from the
+// next (a cache miss and a TLB miss apiece, for up to 4096 slots).
+struct zp_slot_words {
+  u32 tick;
+  u32 cars;  // 0: the slot was not written since the ring was built
+};
+extern zp_slot_words zp_ring_index[ring_slots_max];
+
+// 1 with *tick the oldest tick the ring holds with its own car count, or 0
+// when it holds none: what a scan of every slot header finds, from the index.
+int zp_oldest_snapshot(u32 *tick);
 
 // What a freshly loaded module holds: no ring (a ring that exists is
 // released), every ring word 0 and no seek pending. For hosts and tests that

@@ -2,41 +2,11 @@
 // while the capture handler (same thread) keeps filing ticks.
 #include "rewind/seek.h"
 
-#include "platform/crt.h"
 #include "plugin/game_view.h"
 #include "plugin/log.h"
 #include "rewind/ring.h"
 
 namespace {
-
-// Writes slot back into the game, walking the same layout capture wrote.
-void restore_slot(u8 *slot) {
-  u32 n = zp_slot_word(slot, slot_off_cars);
-  u8 *cur = slot + slot_header_size;
-  for (const zp_part &p : zp_layout) {
-    if (p.fx && !zp_fx_on) break;
-    switch (p.kind) {
-      case zp_part_region:
-        cur = zp_load(cur, p.addr, p.len);
-        break;
-      case zp_part_cars:
-        // The car table as it stands now decides where each block goes; a
-        // car that has no object at the moment is skipped.
-        for (u32 i = 0; i < n; ++i, cur += p.len) {
-          u32 car = car_slot(i);
-          if (car) memcpy(obj_ptr(car, 0), cur, p.len);
-        }
-        break;
-      case zp_part_marks: {
-        u32 array = rd32(ga_mark_array);
-        if (!array) break;  // the cursor need not move on: nothing follows
-        for (u32 i = 0; i < zp_mark_sections; ++i, cur += p.len)
-          memcpy(obj_ptr(array + i * mark_record_size, p.addr), cur, p.len);
-        break;
-      }
-    }
-  }
-}
 
 // zp_rewind for any distance: the oldest-slot fallback of a seek may reach
 // further back than an i32 counts. The message prints the delta as given.
@@ -55,7 +25,7 @@ void rewind_by(i64 delta) {
   // Paused before anything moves; a forward seek still running is abandoned.
   set_replay_paused(1);
   zp_seek_target = 0;
-  restore_slot(slot);
+  zp_walk_slot(slot, zp_slot_word(slot, slot_off_cars), zp_to_game);
   u32 tick = zp_slot_word(slot, slot_off_tick);
   u32 alt = zp_slot_word(slot, slot_off_tick_alt);
   wr32(ga_tick, tick);
@@ -92,16 +62,9 @@ void zp_seek(i32 delta) {
     return;
   }
   // Too far back for the ring: go back as far as it reaches, to the oldest
-  // snapshot taken with this ring's cars. Only headers are read here.
+  // snapshot taken with this ring's cars.
   u32 oldest = 0;
-  bool found = false;
-  for (u32 k = 0; k < zp_ring_count; ++k) {
-    const u8 *slot = zp_ring + k * zp_slot_size;
-    if (zp_slot_word(slot, slot_off_cars) != zp_car_count) continue;
-    u32 tick = zp_slot_word(slot, slot_off_tick);
-    if (!found || tick < oldest) oldest = tick;
-    found = true;
-  }
+  bool found = zp_oldest_snapshot(&oldest);
   if (found && oldest < now)
     rewind_by((i64)oldest - now);
   else

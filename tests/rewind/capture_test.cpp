@@ -1,0 +1,183 @@
+// The fast paths of the ring against the plain ones they replace: a capture
+// streamed past the cache writes the bytes a plain capture writes and not one
+// byte beside its slot; the index of slot ticks finds the oldest snapshot the
+// slot headers name.
+#include "patches/hooks.h"
+#include "rewind/seek.h"
+#include "rewind/stream.h"
+#include "tests/support.h"
+
+namespace {
+
+using host::word;
+using bytes = std::vector<u8>;
+
+// Parts as a capture hands them to the writer: lengths, with 0 marking a
+// run of zeros (a missing car or mark array) of the next length.
+bytes write_parts(u32 start, u32 stream, const std::vector<u32> &parts, const bytes &src) {
+  alignas(64) static u8 buf[16384];  // room for the longest run below
+  memset(buf, 0xcc, sizeof buf);
+  zp_slot_writer w;
+  w.begin(buf + 128 + start, stream);
+  u32 from = 0;
+  bool zeros = false;
+  for (u32 len : parts) {
+    if (!len) {
+      zeros = true;
+      continue;
+    }
+    w.put(zeros ? nullptr : &src[from], len);
+    from += len + 3, zeros = false;  // the next part starts elsewhere in the game
+  }
+  w.end();
+  return bytes(buf, buf + sizeof buf);
+}
+
+TEST(SlotWriter, StreamingWritesWhatPlainCopiesWriteAtEveryLineOffsetAndNothingBeside) {
+  bytes src(16384);
+  for (u32 i = 0; i < src.size(); ++i) src[i] = (u8)(i * 7 + (i >> 8) + 1);
+  const std::vector<std::vector<u32>> runs = {
+      {6308, 2772, 0, 2772, 40, 4, 1312, 104, 12, 36, 24},  // a slot's parts, one car missing
+      {1, 2, 61, 64, 0, 64, 65, 127, 128, 0, 3, 8, 8, 8, 8, 8, 8, 8, 8, 200, 63},
+      {0, 40},  // within one line at most offsets
+      {3},
+  };
+  for (u32 r = 0; r < runs.size(); ++r)
+    for (u32 start = 0; start < 64; ++start) {
+      SCOPED_TRACE(testing::Message() << "run " << r << ", slot at line offset " << start);
+      const bytes plain = write_parts(start, 0, runs[r], src), streamed = write_parts(start, 1, runs[r], src);
+      ASSERT_EQ(plain, streamed);
+    }
+}
+
+// The game patterned by seed; the car count and table, the mode and the mark
+// words stay.
+void fill_game(u32 seed) {
+  bytes keep((u8 *)0x661a60, (u8 *)0x661a60 + 0x128);
+  u32 kept[] = {word(0x8290a0), word(0x655b9c), word(0x867504)};
+  for (u32 a = host::code_end; a < host::image_end; a += 4) word(a) = (a ^ seed) * 2654435761u + seed;
+  memcpy((void *)0x661a60, keep.data(), keep.size());
+  word(0x8290a0) = kept[0], word(0x655b9c) = kept[1], word(0x867504) = kept[2];
+}
+
+struct Capture : test::plugin {
+  bytes marks;
+  std::vector<u32> car_objs;
+  void setup(u32 cars, u32 fx, u32 m, u32 slots) {
+    zp_ring_reset();
+    cfg_rewind_effects = fx, cfg_rewind_ticks = slots;
+    car_objs.clear();
+    for (u32 i = 0; i < cars; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
+    word(0x661a60) = cars;
+    marks.assign(m * 13844 + 32, 0);
+    for (u32 i = 0; i < marks.size(); ++i) marks[i] = (u8)(i * 13 + m);
+    word(0x867504) = (u32)(uintptr_t)marks.data() + 1;  // records off any alignment
+    word(0x655b9c) = m - 1;
+  }
+  void capture(u32 first, u32 last) {
+    for (u32 t = first; t - first <= last - first; ++t) word(0x853b5c) = t, z9_zp_capture();
+  }
+  // Slots k - 1 to k + 1 around tick t's slot k, as they stand.
+  bytes around(u32 t) const {
+    u32 k = t % zp_ring_count, lo = k ? k - 1 : 0, hi = k + 2 < zp_ring_count ? k + 2 : zp_ring_count;
+    return bytes(zp_ring + lo * zp_slot_size, zp_ring + hi * zp_slot_size);
+  }
+  // The same, with tick t's slot as a plain capture of the game now writes it.
+  bytes plain_capture(bytes near, u32 t) const {
+    bytes slot(zp_slot_size);
+    u32 head[4] = {t, word(0x853b34), word(0x661a60), 0};
+    memcpy(slot.data(), head, sizeof head);
+    zp_walk_slot(slot.data(), word(0x661a60), zp_to_slot, 0);
+    u32 k = t % zp_ring_count;
+    std::copy(slot.begin(), slot.end(), near.begin() + (k ? zp_slot_size : 0));
+    return near;
+  }
+};
+
+// Slot sizes are not multiples of 64: slots in a row start at every line
+// offset their size allows, and parts start and end inside lines throughout.
+TEST_F(Capture, EveryLapWritesTheBytesOfAPlainCaptureAndLeavesTheNeighboursAlone) {
+  struct { u32 cars, fx, marks; } cases[] = {{8, 1, 1}, {16, 1, 0}, {3, 1, 7}, {1, 0, 0}, {5, 0, 2}};
+  for (auto c : cases) {
+    SCOPED_TRACE(testing::Message() << c.cars << " cars, effects " << c.fx << ", " << c.marks << " marks");
+    setup(c.cars, c.fx, c.marks, 128);
+    capture(0, 0);  // the ring is built
+    for (u32 lap = 0; lap < 3; ++lap) {  // the first lap plain, the later ones streamed
+      fill_game(lap * 100 + c.cars);
+      for (u32 t = lap * 128 + 60; t < lap * 128 + 77; ++t) {
+        SCOPED_TRACE(testing::Message() << "tick " << t);
+        for (u32 i = 0; i < c.cars; ++i) word(0x661a88 + 4 * i) = t % 5 == i ? 0 : car_objs[i];  // a car missing
+        word(0x867504) = t % 7 ? (u32)(uintptr_t)marks.data() + 1 : 0;  // now and then the mark array
+        const bytes before = around(t);
+        word(0x853b5c) = t, z9_zp_capture();
+        ASSERT_TRUE(around(t) == plain_capture(before, t));
+      }
+    }
+  }
+}
+
+TEST_F(Capture, ARebuiltRingStartsItsFirstLapAgainWithTheSameBytes) {
+  setup(2, 1, 3, 128);
+  capture(0, 300);
+  host::make_car(2, 0, 0, 0), word(0x661a60) = 3;  // another car count: a new ring
+  fill_game(9), word(0x853b5c) = 301, z9_zp_capture();
+  EXPECT_TRUE(around(301) == plain_capture(bytes(3 * zp_slot_size), 301));
+  fill_game(10);
+  const bytes before = around(301 + 128);
+  capture(301 + 128, 301 + 128);
+  EXPECT_TRUE(around(301 + 128) == plain_capture(before, 301 + 128));
+}
+
+// The oldest snapshot as the seek found it before the index: one header per
+// slot.
+bool header_scan(u32 *oldest) {
+  bool found = false;
+  for (u32 k = 0; k < zp_ring_count; ++k) {
+    const u8 *slot = zp_ring + k * zp_slot_size;
+    if (zp_slot_word(slot, slot_off_cars) != zp_car_count) continue;
+    u32 tick = zp_slot_word(slot, slot_off_tick);
+    if (!found || tick < *oldest) *oldest = tick;
+    found = true;
+  }
+  return found;
+}
+
+TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
+  struct step { u32 cars, first, last; };
+  struct { const char *what; u32 slots; std::vector<step> steps; } cases[] = {
+      {"no ring", 768, {}},
+      {"tick 0 in the ring", 768, {{1, 0, 30}}},
+      {"two laps", 768, {{1, 232, 999}}},
+      {"ticks wrapping past 2^32", 128, {{1, 0xfffffff0, 20}}},
+      {"a rebuild for another car count", 128, {{2, 0, 300}, {3, 301, 310}}},
+      {"back to the first car count", 128, {{2, 0, 300}, {3, 301, 310}, {2, 40, 41}}},
+      {"a full ring of 4096 slots", 4096, {{1, 100, 4300}}},
+      {"more slots than the index holds", 4100, {{1, 7, 4110}}},
+  };
+  for (auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    cfg_rewind_effects = 0;
+    setup(1, 0, 0, c.slots);
+    for (const step &s : c.steps) {
+      for (u32 i = 1; i < s.cars; ++i) host::make_car(i, 0, 0, 0);
+      word(0x661a60) = s.cars, capture(s.first, s.last);
+    }
+    u32 want = 0xdeadbeef, got = 0xfeedface;
+    const bool found = header_scan(&want);
+    ASSERT_EQ(zp_oldest_snapshot(&got), (int)found);
+    if (found) EXPECT_EQ(got, want);
+    for (u32 k = 0; k < zp_ring_count && k < ring_slots_max; ++k) {
+      const u8 *slot = zp_ring + k * zp_slot_size;
+      ASSERT_EQ(std::pair(zp_ring_index[k].tick, zp_ring_index[k].cars),
+                std::pair(zp_slot_word(slot, slot_off_tick), zp_slot_word(slot, slot_off_cars)))
+          << "slot " << k;
+    }
+  }
+  // The seek lands there: at tick 310 of the 3-car ring, back beyond the ring.
+  setup(2, 0, 0, 128), capture(0, 300);
+  host::make_car(2, 0, 0, 0), word(0x661a60) = 3, capture(301, 310);
+  test::log.clear(), zp_seek(-1000);
+  EXPECT_EQ(test::log.back(), "zephal: rewound to tick 301 (-9)");
+}
+
+}  // namespace
