@@ -33,16 +33,24 @@ clang -m32 "$out/probe.c" -o "$out/probe"
 for d in "${drivers[@]}"; do
   [ -n "${sources[$d]:-}" ] || { echo "fuzz: no driver called $d (try: ${!sources[*]})" >&2; exit 2; }
   echo "fuzz: building $d"
+  # The scenario parser reports through C++ exceptions, and under qemu-i386
+  # clang's ASan misjudges the main stack's bounds at every throw (a false
+  # stack-buffer-overflow in its own sigaltstack call): that driver runs with
+  # UBSan alone here, and its corpus replay runs in the ASan build of
+  # tools/sanitize.sh.
+  sanitizers=fuzzer,address,undefined
+  [ "$d" = scenario ] && sanitizers=fuzzer,undefined
   # shellcheck disable=SC2086
   clang++ -m32 -std=c++20 -g -O1 -I. -msse2 -mfpmath=sse -no-pie -fno-pie \
-    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -fsanitize=$sanitizers -fno-sanitize-recover=undefined \
     "fuzz/$d.cpp" ${sources[$d]} -ldl -o "$out/$d"
   mkdir -p "$out/corpus-$d" "fuzz/crashes/$d"
   # The seeds go by name: a 32-bit program under qemu-i386 cannot list
   # folders of a file system with 64-bit directory offsets.
   find "fuzz/corpus/$d" "$out/corpus-$d" -type f | paste -sd, > "$out/seeds-$d"
   echo "fuzz: running $d for $seconds s from $(tr ',' '\n' < "$out/seeds-$d" | grep -c .) inputs"
-  # LeakSanitizer needs ptrace, which qemu-i386 lacks.
+  # LeakSanitizer needs ptrace, which qemu-i386 lacks; ASan's own signal
+  # stack is left out for the same emulator's sake.
   ASAN_OPTIONS=detect_leaks=0:use_sigaltstack=0 $runner "$out/$d" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1536 \
     -max_len=65536 -print_final_stats=1 -artifact_prefix="fuzz/crashes/$d/" \
     -seed_inputs=@"$out/seeds-$d" "$out/corpus-$d" 2>&1 | tee "$out/$d.log" | grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|ERROR|SUMMARY|==[0-9]+==" || true
