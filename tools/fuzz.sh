@@ -47,11 +47,11 @@ for d in "${drivers[@]}"; do
   mkdir -p "$out/corpus-$d" "fuzz/crashes/$d"
   # The seeds go by name: a 32-bit program under qemu-i386 cannot list
   # folders of a file system with 64-bit directory offsets.
-  find "fuzz/corpus/$d" "$out/corpus-$d" -type f | paste -sd, > "$out/seeds-$d"
+  find "fuzz/corpus/$d" "$out/corpus-$d" -type f | paste -sd, | tr -d "\n" > "$out/seeds-$d"
   echo "fuzz: running $d for $seconds s from $(tr ',' '\n' < "$out/seeds-$d" | grep -c .) inputs"
   # LeakSanitizer needs ptrace, which qemu-i386 lacks; ASan's own signal
   # stack is left out for the same emulator's sake.
-  ASAN_OPTIONS=detect_leaks=0:use_sigaltstack=0 $runner "$out/$d" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1536 \
+  ASAN_OPTIONS=detect_leaks=0:use_sigaltstack=0:quarantine_size_mb=16 $runner "$out/$d" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1536 \
     -max_len=65536 -print_final_stats=1 -artifact_prefix="fuzz/crashes/$d/" \
     -seed_inputs=@"$out/seeds-$d" "$out/corpus-$d" 2>&1 | tee "$out/$d.log" | grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|ERROR|SUMMARY|==[0-9]+==" || true
   if ls "fuzz/crashes/$d" | grep -q .; then echo "fuzz: $d: inputs in fuzz/crashes/$d"; fi
