@@ -11,27 +11,52 @@ bool same_name(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-line make_line(std::string text, std::string eol) {
-  line l;
-  l.text = std::move(text);
-  l.eol = std::move(eol);
-  std::string_view t = trim(l.text);
-  if (t.empty() || t[0] == ';') return l;
+// What a line is, with its name and value as views into it.
+line::kind_t classify(std::string_view text, std::string_view &name, std::string_view &value) {
+  std::string_view t = trim(text);
+  if (t.empty() || t[0] == ';') return line::other;
   if (t[0] == '[') {
     // The name runs to the last ']'; anything after it is ignored. A '['
     // line that never closes is no header.
     size_t close = t.rfind(']');
-    if (close == std::string_view::npos) return l;
-    l.kind = line::section;
-    l.name = trim(t.substr(1, close - 1));
-    return l;
+    if (close == std::string_view::npos) return line::other;
+    name = trim(t.substr(1, close - 1));
+    return line::section;
   }
   size_t eq = t.find('=');
-  if (eq == std::string_view::npos) return l;
-  l.kind = line::key;
-  l.name = trim(t.substr(0, eq));
-  l.value = trim(t.substr(eq + 1));
+  if (eq == std::string_view::npos) return line::other;
+  name = trim(t.substr(0, eq));
+  value = trim(t.substr(eq + 1));
+  return line::key;
+}
+
+line make_line(std::string text, std::string eol) {
+  line l;
+  l.text = std::move(text);
+  l.eol = std::move(eol);
+  std::string_view name, value;
+  l.kind = classify(l.text, name, value);
+  l.name = name;
+  l.value = value;
   return l;
+}
+
+// Calls f(text, eol) for each line of bytes while f returns true. A line
+// ends at CRLF, a lone CR or a lone LF.
+template <class F>
+void for_each_line(std::string_view bytes, F f) {
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t end = i;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+    if (end == bytes.size()) {
+      f(bytes.substr(i), std::string_view());
+      return;
+    }
+    size_t eol_len = bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+    if (!f(bytes.substr(i, end - i), bytes.substr(end, eol_len))) return;
+    i = end + eol_len;
+  }
 }
 
 }  // namespace
@@ -76,19 +101,31 @@ u32 parse_int(std::string_view v) {
 
 file file::parse(std::string_view bytes) {
   file f;
-  size_t i = 0;
-  while (i < bytes.size()) {
-    size_t end = bytes.find_first_of("\r\n", i);
-    if (end == std::string_view::npos) {
-      f.lines.push_back(make_line(std::string(bytes.substr(i)), ""));
-      break;
-    }
-    size_t eol_len = bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1;
-    f.lines.push_back(
-        make_line(std::string(bytes.substr(i, end - i)), std::string(bytes.substr(end, eol_len))));
-    i = end + eol_len;
-  }
+  for_each_line(bytes, [&](std::string_view text, std::string_view eol) {
+    f.lines.push_back(make_line(std::string(text), std::string(eol)));
+    return true;
+  });
   return f;
+}
+
+bool find_value(std::string_view bytes, std::string_view section, std::string_view key, std::string_view &value) {
+  section = trim(section);
+  key = trim(key);
+  bool inside = false, found = false;
+  for_each_line(bytes, [&](std::string_view text, std::string_view) {
+    std::string_view name, v;
+    const line::kind_t kind = classify(text, name, v);
+    if (kind == line::section) {
+      if (inside) return false;  // only the first section of that name counts
+      inside = same_name(name, section);
+    } else if (kind == line::key && inside && same_name(name, key)) {
+      value = v;
+      found = true;
+      return false;
+    }
+    return true;
+  });
+  return found;
 }
 
 std::string file::bytes() const {
@@ -180,6 +217,128 @@ bool file::remove_section(std::string_view section) {
   if (header == none) return false;
   lines.erase(lines.begin() + (ptrdiff_t)header, lines.begin() + (ptrdiff_t)section_end(header));
   return true;
+}
+
+namespace {
+
+// Code page 1252 at 0x80..0x9F; the rest of the page is Latin-1. The five
+// holes map to the C1 controls of the same number, as Windows maps them.
+constexpr u16 cp1252_high[32] = {
+    0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021, 0x02c6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008d, 0x017d, 0x008f, 0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022,
+    0x2013, 0x2014, 0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
+
+void put_utf8(std::string &out, u32 c) {
+  if (c < 0x80) {
+    out += (char)c;
+  } else if (c < 0x800) {
+    out += (char)(0xc0 | c >> 6);
+    out += (char)(0x80 | (c & 0x3f));
+  } else if (c < 0x10000) {
+    out += (char)(0xe0 | c >> 12);
+    out += (char)(0x80 | ((c >> 6) & 0x3f));
+    out += (char)(0x80 | (c & 0x3f));
+  } else {
+    out += (char)(0xf0 | c >> 18);
+    out += (char)(0x80 | ((c >> 12) & 0x3f));
+    out += (char)(0x80 | ((c >> 6) & 0x3f));
+    out += (char)(0x80 | (c & 0x3f));
+  }
+}
+
+// The code point at s[i], moving i past it; a byte that starts no valid
+// sequence stands for itself as U+FFFD.
+u32 next_utf8(std::string_view s, size_t &i) {
+  const u8 b = (u8)s[i];
+  const size_t n = b < 0x80 ? 0 : b >= 0xc2 && b < 0xe0 ? 1 : b >= 0xe0 && b < 0xf0 ? 2 : b >= 0xf0 && b < 0xf5 ? 3 : 9;
+  if (n == 0) return ++i, b;
+  if (n == 9 || i + n >= s.size()) return ++i, 0xfffd;
+  u32 c = b & (0x3f >> n);
+  for (size_t k = 1; k <= n; ++k) {
+    const u8 t = (u8)s[i + k];
+    if ((t & 0xc0) != 0x80) return ++i, 0xfffd;
+    c = c << 6 | (t & 0x3f);
+  }
+  i += n + 1;
+  return c;
+}
+
+}  // namespace
+
+text decode(std::string &&raw) {
+  text t;
+  const std::string_view bytes = raw;
+  auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+  if (starts("\xef\xbb\xbf")) {
+    t.enc = encoding::utf8;
+    t.body = bytes.substr(3);
+  } else if (starts("\xff\xfe") || starts("\xfe\xff")) {
+    t.enc = bytes[0] == '\xff' ? encoding::utf16le : encoding::utf16be;
+    const bool le = t.enc == encoding::utf16le;
+    auto unit = [&](size_t at) { return (u32)(u8)bytes[at + (le ? 0 : 1)] | (u32)(u8)bytes[at + (le ? 1 : 0)] << 8; };
+    size_t i = 2;
+    for (; i + 1 < bytes.size(); i += 2) {
+      u32 c = unit(i);
+      if (c >= 0xd800 && c < 0xdc00 && i + 3 < bytes.size()) {
+        const u32 low = unit(i + 2);
+        if (low >= 0xdc00 && low < 0xe000) {
+          c = 0x10000 + ((c - 0xd800) << 10) + (low - 0xdc00);
+          i += 2;
+        }
+      }
+      put_utf8(t.body, c);
+    }
+    t.tail = bytes.substr(i);
+  } else {
+    t.body = std::move(raw);
+  }
+  return t;
+}
+
+std::string encode(const text &t) {
+  switch (t.enc) {
+    case encoding::ansi: return t.body;
+    case encoding::utf8: return "\xef\xbb\xbf" + t.body;
+    default: break;
+  }
+  const bool le = t.enc == encoding::utf16le;
+  std::string out = le ? "\xff\xfe" : "\xfe\xff";
+  auto unit = [&](u32 u) {
+    out += (char)(le ? u & 0xff : u >> 8);
+    out += (char)(le ? u >> 8 : u & 0xff);
+  };
+  for (size_t i = 0; i < t.body.size();) {
+    u32 c = next_utf8(t.body, i);
+    if (c >= 0x10000) {
+      unit(0xd800 + ((c - 0x10000) >> 10));
+      unit(0xdc00 + ((c - 0x10000) & 0x3ff));
+    } else {
+      unit(c);
+    }
+  }
+  return out + t.tail;
+}
+
+std::string ansi_to_utf8(std::string_view ansi) {
+  std::string out;
+  for (char ch : ansi) {
+    const u8 b = (u8)ch;
+    put_utf8(out, b >= 0x80 && b < 0xa0 ? cp1252_high[b - 0x80] : b);
+  }
+  return out;
+}
+
+std::string utf8_to_ansi(std::string_view utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const u32 c = next_utf8(utf8, i);
+    char b = '?';
+    if (c < 0x80 || (c >= 0xa0 && c < 0x100)) b = (char)c;
+    for (u32 k = 0; k < 32; ++k)
+      if (cp1252_high[k] == c) b = (char)(0x80 + k);
+    out += b;
+  }
+  return out;
 }
 
 }  // namespace host::ini

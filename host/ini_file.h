@@ -40,6 +40,30 @@ std::string_view unquote(std::string_view value);
 // character; wraps modulo 2^32. No digits at all gives 0.
 u32 parse_int(std::string_view value);
 
+// The value of key in the first section called section, found without
+// splitting the whole file into lines: what one read of one key needs.
+// Equal to find_section, then find_key, of the parsed file.
+bool find_value(std::string_view bytes, std::string_view section, std::string_view key, std::string_view &value);
+
+// Encodings. A file that starts with a byte-order mark is a Unicode file:
+// UTF-16LE (FF FE), UTF-16BE (FE FF) or UTF-8 (EF BB BF). Its text is held in
+// UTF-8 while it is read and edited and goes back in its own encoding, mark
+// included; the A calls see it in the ANSI code page (1252 here), with '?'
+// for what that page cannot show. Any other file is ANSI: its bytes are the
+// text as they are.
+enum class encoding : u8 { ansi, utf16le, utf16be, utf8 };
+
+struct text {
+  encoding enc = encoding::ansi;
+  std::string body;  // ANSI bytes, or UTF-8 after the mark (lone UTF-16 halves kept as 3-byte sequences)
+  std::string tail;  // an odd last byte of a UTF-16 file, kept as it was
+};
+text decode(std::string &&bytes);
+std::string encode(const text &t);
+// Between the ANSI code page 1252 and UTF-8; what 1252 lacks becomes '?'.
+std::string ansi_to_utf8(std::string_view ansi);
+std::string utf8_to_ansi(std::string_view utf8);
+
 struct file {
   std::vector<line> lines;
 

@@ -1,18 +1,28 @@
 // GetPrivateProfileIntA, GetPrivateProfileStringA and WritePrivateProfileStringA
 // on real Linux files, behaving as Windows does (see host/ini_file.h for how
-// the file is read). Nothing is cached: every call opens the file anew, so an
-// edit made on disk by someone else is seen by the next call.
+// the file is read). Nothing is cached: every call reads the file anew, once,
+// so an edit made on disk by someone else is seen by the next call.
+//
+// What Windows cannot open gives the answer of a missing file: a folder, a
+// FIFO or a device in the profile's place (its type is checked before it is
+// opened: opening a FIFO would wait for a writer forever), and a file larger
+// than the host reads (profile_max). A write leaves all of these alone.
 //
 // A write never leaves a half-written file behind: the new text goes to a
 // temporary file in the same folder, which then replaces the original in one
-// rename. Whatever fails on the way, the original stays as it was.
+// rename. Whatever fails on the way, the original stays as it was; a write
+// killed on the way leaves its temporary under the one name the next write
+// of that profile takes over and renames away.
 #define _FILE_OFFSET_BITS 64  // stat and open of any file, as in host/win32.cpp
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "host/ini_file.h"
@@ -22,18 +32,32 @@ namespace {
 
 using host::ini::file;
 
-// The whole file, or false when there is no regular file to read there.
-bool read_bytes(const std::string &path, std::string &out) {
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
+// The largest profile read: a thousand times what the plug-in's files hold,
+// and small enough that the 36 reads of the settings stay quick.
+constexpr size_t profile_max = 1u << 20;
+
+// The profile's text, or false when there is none Windows could read there.
+bool read_profile(const std::string &path, host::ini::text &out) {
   struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (u64)st.st_size > profile_max) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  // What was opened may have been put there after the stat: check it again,
+  // and stop reading at the bound should the file grow meanwhile.
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  char chunk[4096];
+  std::string bytes((size_t)st.st_size + 1, '\0');
+  size_t got = 0;
   ssize_t n = 0;
-  out.clear();
-  while (ok && (n = read(fd, chunk, sizeof(chunk))) > 0) out.append(chunk, (size_t)n);
+  while (ok && (n = read(fd, bytes.data() + got, bytes.size() - got)) > 0) {
+    got += (size_t)n;
+    ok = got <= profile_max;
+    if (got == bytes.size()) bytes.resize(std::min(2 * bytes.size(), profile_max + 1));
+  }
   close(fd);
-  return ok && n == 0;
+  if (!ok || n < 0 || got > profile_max) return false;
+  bytes.resize(got);
+  out = host::ini::decode(std::move(bytes));
+  return true;
 }
 
 bool write_all(int fd, const std::string &bytes) {
@@ -52,22 +76,64 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
-// Replaces (or creates) path with bytes through a temporary file beside it.
-// The replacement keeps the original's permissions and owner.
-bool replace_file(const std::string &path, const std::string &bytes, const struct stat *old) {
+// The one temporary name of a profile's writes, beside it.
+std::string temp_name(const std::string &path) {
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "." + base + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return false;  // folder missing, not a folder, or not writable
-  bool ok = write_all(fd, bytes) && fchmod(fd, old ? old->st_mode & 07777 : new_file_mode()) == 0;
+  return dir + "." + base + ".zephal-new";
+}
+
+// The temporary, opened and locked for this write. Two processes writing one
+// profile take turns: the lock is held until the rename, after which the
+// name may already stand for the renamed file (the profile itself), so the
+// one who waited checks that the name still leads to what it locked.
+int open_temp(const std::string &temp, bool create = true) {
+  for (int tries = 0; tries < 200; ++tries) {
+    // O_NOFOLLOW: a link planted under the name is never written through.
+    int fd = open(temp.c_str(), O_WRONLY | (create ? O_CREAT : 0) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;  // folder missing, not a folder, not writable, or a folder or link under the name
+    struct stat mine, named;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      if (fstat(fd, &mine) == 0 && S_ISREG(mine.st_mode) && lstat(temp.c_str(), &named) == 0 &&
+          named.st_ino == mine.st_ino && named.st_dev == mine.st_dev)
+        return fd;
+      if (fstat(fd, &mine) == 0 && !S_ISREG(mine.st_mode)) {
+        close(fd);
+        return -1;  // a FIFO or device under the name: not ours to touch
+      }
+    }
+    close(fd);
+    const timespec pause = {0, 10 * 1000 * 1000};  // another write holds it; two seconds at most
+    nanosleep(&pause, nullptr);
+  }
+  return -1;
+}
+
+// Removes what a write killed half way left under the temporary name, when
+// no other write holds it.
+void clean_temp(const std::string &path) {
+  const std::string temp = temp_name(path);
+  int fd = open_temp(temp, false);
+  if (fd < 0) return;
+  unlink(temp.c_str());
+  close(fd);
+}
+
+// Replaces (or creates) path with bytes through the temporary beside it. The
+// replacement keeps the original's permissions and owner.
+bool replace_file(const std::string &path, const std::string &bytes, const struct stat *old) {
+  const std::string temp = temp_name(path);
+  int fd = open_temp(temp);
+  if (fd < 0) return false;
+  bool ok = ftruncate(fd, 0) == 0 && write_all(fd, bytes) &&
+            fchmod(fd, old ? old->st_mode & 07777 : new_file_mode()) == 0;
   // Best effort: when the owner cannot be kept, the rewritten file is ours.
   if (ok && old) (void)!fchown(fd, old->st_uid, old->st_gid);
   ok = fsync(fd) == 0 && ok;
-  ok = close(fd) == 0 && ok;
   ok = ok && rename(temp.c_str(), path.c_str()) == 0;
   if (!ok) unlink(temp.c_str());
+  ok = close(fd) == 0 && ok;  // the lock goes with it, after the rename
   return ok;
 }
 
@@ -123,31 +189,41 @@ std::string_view default_text(LPCSTR def) {
 
 }  // namespace
 
+// Names and values cross between the A calls' ANSI text and a Unicode file's.
+struct profile_text {
+  host::ini::text text;
+  bool unicode() const { return text.enc != host::ini::encoding::ansi; }
+  std::string in(const char *s) const { return unicode() ? host::ini::ansi_to_utf8(s) : std::string(s); }
+  std::string out(std::string_view s) const { return unicode() ? host::ini::utf8_to_ansi(s) : std::string(s); }
+};
+
 extern "C" {
 
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DWORD size,
                                       LPCSTR path) {
   if (!out || size == 0) return 0;
-  std::string bytes;
-  if (!path || !*path || !read_bytes(profile_path(path), bytes))
+  profile_text p;
+  if (!path || !*path || !read_profile(profile_path(path), p.text))
     return copy_string(default_text(def), out, size);
-  file f = file::parse(bytes);
+  if (app && key) {
+    std::string_view value;
+    if (!host::ini::find_value(p.text.body, p.in(app), p.in(key), value))
+      return copy_string(default_text(def), out, size);
+    return copy_string(p.out(host::ini::unquote(value)), out, size);
+  }
+  file f = file::parse(p.text.body);
 
   // An empty list (no sections, no such section, no keys) gives the default.
   std::vector<std::string> names;
   if (!app) {
     names = f.section_names();
   } else {
-    size_t header = f.find_section(app);
+    size_t header = f.find_section(p.in(app));
     if (header == host::ini::none) return copy_string(default_text(def), out, size);
-    if (key) {
-      size_t at = f.find_key(header, key);
-      if (at == host::ini::none) return copy_string(default_text(def), out, size);
-      return copy_string(host::ini::unquote(f.lines[at].value), out, size);
-    }
     names = f.key_names(header);
   }
   if (names.empty()) return copy_string(default_text(def), out, size);
+  for (std::string &name : names) name = p.out(name);
   return copy_list(names, out, size);
 }
 
@@ -167,14 +243,17 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPC
   // A file without any write permission is Windows' read-only file: the
   // profile functions leave it alone, even for an administrator.
   if (exists && (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)) return 0;
-  std::string bytes;
-  if (exists && !read_bytes(target, bytes)) return 0;
+  profile_text p;
+  if (exists && !read_profile(target, p.text)) return 0;
 
-  file f = file::parse(bytes);
-  bool changed = !key ? f.remove_section(app) : !value ? f.remove_key(app, key) : f.set(app, key, value);
+  file f = file::parse(p.text.body);
+  bool changed = !key     ? f.remove_section(p.in(app))
+                 : !value ? f.remove_key(p.in(app), p.in(key))
+                          : f.set(p.in(app), p.in(key), p.in(value));
   // A deletion that finds nothing still leaves an (empty) file, as on Windows.
-  if (exists && !changed) return 1;
-  return replace_file(target, f.bytes(), exists ? &st : nullptr);
+  if (exists && !changed) return clean_temp(target), 1;
+  p.text.body = f.bytes();
+  return replace_file(target, host::ini::encode(p.text), exists ? &st : nullptr);
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,9 @@ constexpr const char *usage =
     "                  (default out/sim-game)\n"
     "  --out DIR       where the trace, the picture and the log go (default out/sim)\n"
     "  --clean         start without the track's presets\n"
-    "  --quiet         no log lines while running, only the summary\n";
+    "  --quiet         no log lines while running, only the summary\n"
+    "   or: zephal-sim --check-module PATH   load a plug-in DLL as a run would, without\n"
+    "                  running its code, and say what it holds or what is wrong (exit 2)\n";
 
 bool parse_args(int argc, char **argv, options &o) {
   for (int i = 1; i < argc; ++i) {
@@ -140,6 +143,7 @@ std::string setting(const sim::scenario &s, const char *key, const std::string &
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 3 && strcmp(argv[1], "--check-module") == 0) return host::check_module(argv[2], std::cout);
   options o;
   if (!parse_args(argc, argv, o)) {
     fputs(usage, stderr);

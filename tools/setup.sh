@@ -6,7 +6,10 @@
 set -euo pipefail
 
 need=()
-for pkg in g++ g++-multilib g++-mingw-w64-i686 cmake make googletest zip unzip; do
+pkgs=(g++ g++-multilib g++-mingw-w64-i686 cmake make googletest zip unzip)
+# tools/fuzz.sh: clang and its i386 libFuzzer and sanitizer runtimes.
+[ "${1:-}" = fuzz ] && pkgs+=(clang libclang-rt-14-dev)
+for pkg in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ -d /usr/src/googletest ] || need+=(googletest)

@@ -1,0 +1,172 @@
+// The profile calls against files that are not what they should be: a FIFO
+// or a folder in the profile's place, a huge file, files with a byte-order
+// mark, and writes killed half way. Each gets Windows' answer for a file it
+// cannot open, or the Unicode handling Windows has, and no file is left
+// behind or lost.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+
+#include "tests/support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::string;
+
+struct profile_faults : testing::Test {
+  test::temp_dir dir;
+  // A profile call that does not come back is a failure, not a stuck suite.
+  void SetUp() override { alarm(60); }
+  void TearDown() override { alarm(0); }
+  string win(const string &name) { return host::windows_path(dir / name); }
+  std::vector<string> names() {
+    std::vector<string> n;
+    for (auto &e : fs::directory_iterator(dir.path)) n.push_back(e.path().filename());
+    std::sort(n.begin(), n.end());
+    return n;
+  }
+};
+
+string gpps(const char *app, const char *key, const string &f) {
+  char buf[64] = {};
+  DWORD r = GetPrivateProfileStringA(app, key, "def", buf, sizeof buf, f.c_str());
+  return std::to_string(r) + "," + buf;
+}
+
+TEST_F(profile_faults, WhatCannotBeOpenedReadsAsMissingAndIsNeverWritten) {
+  mkfifo((dir / "fifo.ini").c_str(), 0644);
+  fs::create_directory(dir / "folder.ini");
+  // A sparse 1.5 GB file, and one just past the bound with the key at its top.
+  const int fd = open((dir / "huge.ini").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_EQ(write(fd, "[s]\r\nk=1\r\n", 10), 10);
+  ASSERT_EQ(ftruncate(fd, 1536ll << 20), 0);
+  close(fd);
+  test::write_text(dir / "big.ini", "[s]\r\nk=1\r\n" + string((1 << 20) - 9, ';'));
+  test::write_text(dir / "fits.ini", "[s]\r\nk=1\r\n" + string((1 << 20) - 10, ';'));
+  const auto start = std::chrono::steady_clock::now();
+  for (const char *name : {"fifo.ini", "folder.ini", "huge.ini", "big.ini"}) {
+    SCOPED_TRACE(name);
+    const string f = win(name);
+    EXPECT_EQ(gpps("s", "k", f), "3,def");
+    EXPECT_EQ(gpps(nullptr, nullptr, f), "3,def");
+    EXPECT_EQ(GetPrivateProfileIntA("s", "k", 7, f.c_str()), 7u);
+    EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", f.c_str()));
+  }
+  EXPECT_EQ(gpps("s", "k", win("fits.ini")), "1,1");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // no 1.5 GB read
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo.ini"));
+  EXPECT_TRUE(fs::is_empty(dir / "folder.ini"));
+  EXPECT_EQ(fs::file_size(dir / "huge.ini"), 1536ull << 20);
+  EXPECT_EQ(fs::file_size(dir / "big.ini"), (1u << 20) + 1);
+  EXPECT_EQ(names(), (std::vector<string>{"big.ini", "fifo.ini", "fits.ini", "folder.ini", "huge.ini"}));
+}
+
+// "[Sec]\r\nk=v\xe9l\r\n; Ǆ\r\n" in each encoding (é is 0xE9 in code page 1252, Ǆ is not in it).
+string utf16(const string &utf8, bool le) {
+  string out = le ? "\xff\xfe" : "\xfe\xff";
+  for (size_t i = 0; i < utf8.size();) {
+    u32 c = (u8)utf8[i];
+    int n = c < 0x80 ? 0 : c < 0xe0 ? 1 : 2;
+    if (n) c &= 0x3f >> n;
+    for (int k = 1; k <= n; ++k) c = c << 6 | ((u8)utf8[i + k] & 0x3f);
+    i += n + 1;
+    out += (char)(le ? c & 0xff : c >> 8);
+    out += (char)(le ? c >> 8 : c & 0xff);
+  }
+  return out;
+}
+
+TEST_F(profile_faults, FilesWithAByteOrderMarkAreReadAndWrittenInTheirEncoding) {
+  const string text = "[Sec]\r\nk=v\xc3\xa9l\r\n; \xc7\x84\r\n[\xc7\x84]\r\nx=1\r\n";
+  const string more = "[Sec]\r\nk=v\xc3\xa9l\r\nn=\xc3\xa9\xe2\x82\xac\r\n; \xc7\x84\r\n[\xc7\x84]\r\nx=1\r\n";
+  struct row { const char *name; string before, after; } rows[] = {
+      {"utf8", "\xef\xbb\xbf" + text, "\xef\xbb\xbf" + more},
+      {"utf16le", utf16(text, true), utf16(more, true)},
+      {"utf16be", utf16(text, false), utf16(more, false)},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.name);
+    test::write_text(dir / "a.ini", r.before);
+    const string f = win("a.ini");
+    EXPECT_EQ(gpps("sec", "K", f), "3,v\xe9l");  // as code page 1252 shows it
+    char list[64];
+    EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", list, sizeof list, f.c_str()), 6u);
+    EXPECT_EQ(string(list, 6), string("Sec\0?\0", 6));
+    EXPECT_TRUE(WritePrivateProfileStringA("Sec", "n", "\xe9\x80", f.c_str()));  // é€ in code page 1252
+    EXPECT_EQ(test::read_text(dir / "a.ini"), r.after);
+  }
+  // A file of just the UTF-16LE mark becomes a Unicode profile; a file
+  // written anew is ANSI, without a mark.
+  test::write_text(dir / "u.ini", "\xff\xfe");
+  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "1", win("u.ini").c_str()));
+  EXPECT_EQ(test::read_text(dir / "u.ini"), utf16("[s]\r\nk=1\r\n", true));
+  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "\xe9", win("new.ini").c_str()));
+  EXPECT_EQ(test::read_text(dir / "new.ini"), "[s]\r\nk=\xe9\r\n");
+  // Halves of UTF-16 pairs alone and an odd last byte survive an edit elsewhere.
+  const string odd = utf16("[s]\r\nk=1\r\n", true) + string("\x00\xd8\x41\x00\x0d\x00\x0a\x00\x7a", 9);
+  test::write_text(dir / "odd.ini", odd);
+  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "2", win("odd.ini").c_str()));
+  string want = odd;
+  want[16] = '2';
+  EXPECT_EQ(test::read_text(dir / "odd.ini"), want);
+}
+
+TEST_F(profile_faults, AWriteKilledHalfWayLeavesTheOldOrNewFileAndTheNextWriteCleansUp) {
+  const string f = win("freecam.ini");
+  // Every state the writes go through is whole: the header, then lines of
+  // a key and eight hex digits, each with its line end.
+  auto complete = [&](const string &text) {
+    if (text.empty()) return true;  // not written yet
+    if (text.rfind("[Pos1]\r\n", 0) != 0 || text.size() < 8 || text.substr(text.size() - 2) != "\r\n") return false;
+    std::istringstream lines(text.substr(8));
+    for (string line; std::getline(lines, line);) {
+      const size_t eq = line.find('=');
+      if (eq == string::npos || line.size() != eq + 10 || line.back() != '\r') return false;
+    }
+    return true;
+  };
+  std::mt19937 rng(7);
+  int interrupted = 0;
+  for (int kill_no = 0; kill_no < 30; ++kill_no) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      char v[16];
+      for (u32 i = 0;; ++i) {
+        snprintf(v, sizeof v, "%08X", i);
+        WritePrivateProfileStringA("Pos1", "first", v, f.c_str());
+        for (int k = 0; k < 20; ++k)
+          WritePrivateProfileStringA("Pos1", ("m" + std::to_string(k)).c_str(), v, f.c_str());
+        WritePrivateProfileStringA("Pos1", "last", v, f.c_str());
+      }
+    }
+    usleep(std::uniform_int_distribution<int>(2000, 40000)(rng));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_TRUE(complete(test::read_text(dir / "freecam.ini"))) << kill_no;
+    interrupted += fs::exists(dir / ".freecam.ini.zephal-new");
+    // The next write takes the leftover over.
+    EXPECT_TRUE(WritePrivateProfileStringA("Pos1", "used", "00000001", f.c_str()));
+    EXPECT_EQ(names(), std::vector<string>{"freecam.ini"}) << kill_no;
+  }
+  RecordProperty("writes_interrupted", interrupted);
+}
+
+TEST_F(profile_faults, TheTemporaryNameIsNeverWrittenThroughALinkOrAFolder) {
+  test::write_text(dir / "a.ini", "[s]\r\nk=1\r\n");
+  test::write_text(dir / "victim", "mine");
+  fs::create_symlink(dir / "victim", dir / ".a.ini.zephal-new");
+  EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", win("a.ini").c_str()));
+  fs::remove(dir / ".a.ini.zephal-new");
+  fs::create_directory(dir / ".a.ini.zephal-new");
+  EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", win("a.ini").c_str()));
+  EXPECT_EQ(test::read_text(dir / "victim"), "mine");
+  EXPECT_EQ(test::read_text(dir / "a.ini"), "[s]\r\nk=1\r\n");
+}
+
+}  // namespace
