@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what the build needs from Debian's amd64 packages, once: the 32-bit
-# runtime of gcc-multilib, the mingw-w64 i686 cross compiler, CMake and the
-# GoogleTest sources. Safe to run again; it installs only what is missing.
+# runtime of gcc-multilib, the mingw-w64 i686 cross compiler, CMake, the
+# GoogleTest sources and rsvg-convert (librsvg2-bin: the simulator's picture
+# as PNG). Safe to run again; it installs only what is missing.
 set -euo pipefail
 
 need=()
-for pkg in g++ g++-multilib g++-mingw-w64-i686 cmake make googletest; do
+for pkg in g++ g++-multilib g++-mingw-w64-i686 cmake make googletest librsvg2-bin; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 [ -d /usr/src/googletest ] || need+=(googletest)
