@@ -47,6 +47,29 @@ bool write_whole(const std::string &path, const std::string &text, std::string *
   return true;
 }
 
+// "  name           meaning", the meaning folded at 100 characters.
+std::string column_line(const column &c) {
+  std::string out, line;
+  fmt(line, "  %-14s", c.name);
+  std::string word;
+  const std::string text = std::string(c.meaning) + " ";
+  for (char ch : text) {
+    if (ch != ' ') {
+      word += ch;
+      continue;
+    }
+    if (line.size() + 1 + word.size() > 100) {
+      out += line + "\n";
+      line = std::string(17, ' ');
+    } else {
+      line += ' ';
+    }
+    line += word;
+    word.clear();
+  }
+  return out + line + "\n";
+}
+
 }  // namespace
 
 bool prepare_folder(const std::string &option, const std::string &dir, bool *made, std::string *error) {
@@ -140,9 +163,9 @@ bool write_readme(const std::string &out_dir, const std::string &scenario_name, 
        "README.txt      this guide.\n\n"
        "The presets the plug-in saves are in the game directory, tracks/TRACK/freecam.ini.\n\n";
   t += "Columns of NAME.trace.csv\n-------------------------\n";
-  for (const column &c : trace_columns) fmt(t, "  %-14s %s\n", c.name, c.meaning);
+  for (const column &c : trace_columns) t += column_line(c);
   t += "\nColumns of NAME.cars.csv\n------------------------\n";
-  for (const column &c : car_columns) fmt(t, "  %-14s %s\n", c.name, c.meaning);
+  for (const column &c : car_columns) t += column_line(c);
   return write_whole(path, t, error);
 }
 

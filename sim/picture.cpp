@@ -476,7 +476,7 @@ void polyline(page &p, const std::vector<std::pair<double, double>> &pts, const 
 
 // Where a group goes: on its spot if free, else the nearest free place
 // round it, tied to the spot by a leader line.
-bool place_group(page &p, const group &g, const group_shape &s, const box &area) {
+bool place_group(page &p, const group &g, const group_shape &s, const box &area, bool *led) {
   const double first_w = g.entries.empty() ? 0 : mark_width(g.entries[0].m, g.entries[0].text);
   auto fits = [&](double x, double top) {
     box b{x - 1, top - 1, x + s.w + 1, top + s.h + 1};
@@ -498,6 +498,7 @@ bool place_group(page &p, const group &g, const group_shape &s, const box &area)
   if (!found) return false;
   const bool moved = std::fabs(x + first_w / 2 - g.ax) > 1 || std::fabs(top + line_h / 2 - g.ay) > 1;
   if (moved) {
+    *led = true;
     double ex = std::clamp(g.ax, x, x + s.w), ey = std::clamp(g.ay, top, top + s.h);
     p.add("<g class=\"mark\" data-kind=\"leader\"><line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#555\" "
           "stroke-width=\"0.8\"/><circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\" fill=\"#555\"/></g>\n",
@@ -522,11 +523,6 @@ void place_label(page &p, double x, double y, const char *colour, const std::str
       }
     }
 }
-
-struct legend_entry {
-  std::string kind;
-  std::string text;
-};
 
 }  // namespace
 
@@ -575,7 +571,9 @@ bool write_picture(const std::string &file, const std::string &title, const trac
     legend.push_back({"path-end", "free camera path: end", -2});
   }
   for (mark m : used_marks) legend.push_back({info[(int)m].id, info[(int)m].legend, (int)m});
-  const double legend_h = 46 + 19.0 * (double)legend.size() + 50;
+  // One line more for the leader lines, should a group have to stand aside.
+  const double legend_h = 46 + 19.0 * (double)(legend.size() + 1) + 90;
+  std::vector<std::string> notes;  // what the picture could not show, under the legend
   const double panel_h = std::max(tv.h, legend_h);
   tv.y0 += (panel_h - tv.h) / 2;
 
@@ -733,40 +731,47 @@ bool write_picture(const std::string &file, const std::string &title, const trac
       place_label(p, tv.px(s.cars[i].back().x), tv.py(s.cars[i].back().z), car_colours[i % 16],
                   "car " + std::to_string(i));
 
-  // Events, in groups of those that fall together.
+  // Events, in groups of those that fall together. A long run's events are
+  // all over the map: the groups then gather from further round, until no
+  // more than a readable number of them is left.
   {
     std::vector<group> groups;
-    std::map<std::pair<int, int>, std::vector<size_t>> grid;  // 20 px cells: groups by their spot
-    const double reach = 16;
-    for (const event &e : s.events) {
-      marked m = mark_of(e);
-      if (!m.ok || !info[(int)m.m].on_map) continue;
-      const double x = tv.px(e.x), y = tv.py(e.z);
-      const int cx = (int)std::floor(x / 20), cy = (int)std::floor(y / 20);
-      size_t found = groups.size();
-      for (int dx = -1; dx <= 1 && found == groups.size(); ++dx)
-        for (int dy = -1; dy <= 1 && found == groups.size(); ++dy) {
-          auto it = grid.find({cx + dx, cy + dy});
-          if (it == grid.end()) continue;
-          for (size_t g : it->second)
-            if (std::hypot(groups[g].ax - x, groups[g].ay - y) <= reach) {
-              found = g;
-              break;
-            }
+    for (double reach = 16;; reach *= 1.5) {
+      groups.clear();
+      const double cell = reach + 4;
+      std::map<std::pair<int, int>, std::vector<size_t>> grid;  // groups by the cell of their spot
+      for (const event &e : s.events) {
+        marked m = mark_of(e);
+        if (!m.ok || !info[(int)m.m].on_map) continue;
+        const double x = tv.px(e.x), y = tv.py(e.z);
+        const int cx = (int)std::floor(x / cell), cy = (int)std::floor(y / cell);
+        size_t found = groups.size();
+        for (int dx = -1; dx <= 1 && found == groups.size(); ++dx)
+          for (int dy = -1; dy <= 1 && found == groups.size(); ++dy) {
+            auto it = grid.find({cx + dx, cy + dy});
+            if (it == grid.end()) continue;
+            for (size_t g : it->second)
+              if (std::hypot(groups[g].ax - x, groups[g].ay - y) <= reach) {
+                found = g;
+                break;
+              }
+          }
+        if (found == groups.size()) {
+          groups.emplace_back();
+          groups.back().ax = x, groups.back().ay = y;
+          grid[{cx, cy}].push_back(found);
         }
-      if (found == groups.size()) {
-        groups.emplace_back();
-        groups.back().ax = x, groups.back().ay = y;
-        grid[{cx, cy}].push_back(found);
+        groups[found].add(m.m, m.text, 8);
       }
-      groups[found].add(m.m, m.text, 8);
+      if (groups.size() <= 60 || reach > 400) break;
     }
     u32 unplaced = 0;
+    bool led = false;
     for (const group &g : groups)
-      if (!place_group(p, g, shape_of(g, 4), map_area)) ++unplaced;
+      if (!place_group(p, g, shape_of(g, 4), map_area, &led)) ++unplaced;
+    if (led) legend.push_back({"leader", "line to where a group stood aside from", -2});
     if (unplaced)
-      p.text(map_x0 + 120, map_top + panel_h - 12, 10, "start", "#a00",
-             std::to_string(unplaced) + " groups of marks found no room (the time strip has them all)");
+      notes.push_back(std::to_string(unplaced) + " groups of marks found no room on the map;");
   }
   p.svg += "</g>\n";
 
@@ -805,6 +810,10 @@ bool write_picture(const std::string &file, const std::string &title, const trac
               lx + 14, y + 3);
       } else if (l.kind == "path-start") {
         p.add("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"6\" fill=\"white\" stroke=\"#111\" stroke-width=\"2\"/>", lx + 6, y);
+      } else if (l.kind == "leader") {
+        p.add("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#555\" stroke-width=\"0.8\"/>"
+              "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\" fill=\"#555\"/>",
+              lx + 2, y + 3, lx + 20, y - 4, lx + 2, y + 3);
       } else if (l.kind == "path-end") {
         p.add("<rect x=\"%.1f\" y=\"%.1f\" width=\"11\" height=\"11\" fill=\"#111\" transform=\"rotate(45 %.1f %.1f)\"/>",
               lx + 0.5, y - 5.5, lx + 6, y);
@@ -814,13 +823,18 @@ bool write_picture(const std::string &file, const std::string &title, const trac
       y += 19;
     }
     y += 8;
-    p.text(lx, y, 10, "start", "#555", "Marks that fall together stand side by side;");
-    p.text(lx, y + 14, 10, "start", "#555", "\xC3\x97n: the same mark n times. A line leads to");
-    p.text(lx, y + 28, 10, "start", "#555", "the spot when a group had to move aside.");
-    if (s.events_left_out)
-      p.text(lx, y + 42, 10, "start", "#a00",
-             std::to_string(s.events_left_out) + " events from frame " + std::to_string(s.first_left_out_frame) +
-                 " on are counted, not drawn");
+    p.text(lx, y, 10, "start", "#555", "Marks that fall together stand side by side,");
+    p.text(lx, y + 14, 10, "start", "#555", "\xC3\x97n after one: the same mark n times.");
+    if (s.events_left_out) {
+      notes.push_back(std::to_string(s.events_left_out) + " events from frame " +
+                      std::to_string(s.first_left_out_frame) + " on");
+      notes.push_back("are counted in the summary, not drawn.");
+    }
+    for (size_t k = 0; k < notes.size(); ++k) {
+      const bool more = k + 1 == notes.size() && notes[k].ends_with(";");
+      p.text(lx, y + 28 + 14.0 * (double)k, 10, "start", "#a00", notes[k]);
+      if (more) p.text(lx, y + 42 + 14.0 * (double)k, 10, "start", "#a00", "the time strip shows them all.");
+    }
     p.svg += "</g>\n";
   }
 
@@ -890,7 +904,7 @@ bool write_picture(const std::string &file, const std::string &title, const trac
     p.add("<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#eee\"/>\n", plot_x0, y + row_h / 2, plot_x1,
           y + row_h / 2);
     if (w.band >= 0) {
-      p.text(plot_x0 - 8, y + 4, 11, "end", "#222", w.name, (" data-legend=\"" + w.kind + "\"").c_str());
+      p.text(plot_x0 - 14, y + 4, 11, "end", "#222", w.name, (" data-legend=\"" + w.kind + "\"").c_str());
       // Runs of columns in the same state, shaded by how much of them it took.
       int level = 0;
       double from = 0;
@@ -911,7 +925,7 @@ bool write_picture(const std::string &file, const std::string &title, const trac
       p.add("<g class=\"mark\" data-kind=\"%s\" fill=\"%s\">%s</g>\n", w.kind.c_str(), band_colours[w.band], d.c_str());
       continue;
     }
-    p.text(plot_x0 - 8, y + 4, 11, "end", "#222", w.name);
+    p.text(plot_x0 - 14, y + 4, 11, "end", "#222", w.name);
     // Marks along the row; those that would touch form a group.
     std::vector<group> groups;
     for (const event &e : s.events) {
@@ -924,8 +938,13 @@ bool write_picture(const std::string &file, const std::string &title, const trac
       }
       group &g = groups.back();
       g.add(m.m, m.text, 12);
-      const group_shape sh = shape_of(g, 12);
-      g.right = g.ax + sh.w + (g.more ? 4 + text_width(g.more_text(), number_size) : 0);
+      auto right = [&] { return g.ax + shape_of(g, 12).w + (g.more ? 4 + text_width(g.more_text(), number_size) : 0); };
+      // Near the page's edge a new mark joins the count instead.
+      while (right() > page_w - margin && g.entries.size() > 1) {
+        g.more += g.entries.back().count;
+        g.entries.pop_back();
+      }
+      g.right = right();
     }
     for (const group &g : groups) {
       group_shape sh = shape_of(g, 12);

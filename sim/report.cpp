@@ -80,9 +80,9 @@ std::vector<std::pair<std::string, std::string>> summary(const scenario &s, cons
   out.emplace_back("teleport", tele ? "jumped behind the bound car " + times(tele) : "not used");
 
   const u32 keys = rec.count(k::replay_camera);
-  snprintf(b, sizeof b, "the camera on show changed %s; the L key switched it %s", times(rec.count(k::camera_shown)).c_str(),
-           times(keys).c_str());
-  std::string cam = b;
+  const u32 shown = rec.count(k::camera_shown);
+  std::string cam = shown ? "the camera on show changed " + times(shown) : "the camera on show never changed";
+  cam += keys ? "; the L key switched it " + times(keys) : "; the L key was not used";
   if (t.camera_key_wraps)
     cam += ", " + times(t.camera_key_wraps) + " wrapping to camera 0 (the game's fade to it ended " +
            times(g.cam0_changes) + ")";
