@@ -39,6 +39,10 @@
 // ENTER, ESC, TAB, BACKSPACE, LEFT, RIGHT, UP, DOWN, MINUS, EQUALS, F1 to F12,
 // or a virtual-key code as 0xBC or vk188.
 //
+// A file holds at most max_scenario_bytes, and each line is one action
+// (a mouse movement over any number of frames included) or, for a key
+// combination, at most two for each of its max_combo_keys keys.
+//
 // Example:
 //   track harbour
 //   frames 900
