@@ -2,15 +2,15 @@
 // a scenario. The game image is mapped at 0x400000 with the game's own code
 // at the places the plug-in patches; the plug-in module is loaded and applied
 // as the loader does it; then the game runs the scenario frame by frame
-// through its patched code, and the run is written out as a trace and a
-// picture.
+// through its patched code, and the run is written out as it goes (trace,
+// cars, log) and at the end as a picture and a summary.
 #include <strings.h>
 
-#include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -859,12 +859,17 @@ bool write_picture(const std::string &file, const std::string &title, const trac
       p.text(plot_x0 - 6, ty(t) + 4, 10, "end", "#444", nice_number(t));
     }
     p.text(plot_x0 - 6, plot_top - 10, 10, "end", "#444", "replay tick");
+    // Game time beside the frame, in the unit that keeps it short.
     auto label = [](double f) {
       char b[64];
-      snprintf(b, sizeof b, "%.0f (%s s)", f, nice_number(f / 60).c_str());
+      const double sec = f / 60;
+      if (sec < 600) snprintf(b, sizeof b, "%.0f (%.0f s)", f, sec);
+      else if (sec < 36000) snprintf(b, sizeof b, "%.0f (%.1f min)", f, sec / 60);
+      else snprintf(b, sizeof b, "%.0f (%.1f h)", f, sec / 3600);
       return std::string(b);
     };
-    const double widest = text_width(label(frames_span), 10) + 24;
+    const double widest =
+        std::max(text_width(label(frames_span), 10), text_width(label(frames_span / 2), 10)) + 24;
     double fstep = std::max(60.0, nice_step(frames_span * widest / (plot_x1 - plot_x0)));
     while (fstep * (plot_x1 - plot_x0) / frames_span < widest) fstep *= 2;
     for (double f = 0; f <= frames_span + 0.5; f += fstep) {
@@ -872,7 +877,7 @@ bool write_picture(const std::string &file, const std::string &title, const trac
             plot_bottom + 4);
       p.text(fx(f), plot_bottom + 16, 10, f == 0 ? "start" : "middle", "#444", label(f));
     }
-    p.text(plot_x0 - 6, plot_bottom + 16, 10, "end", "#444", "frame (s)");
+    p.text(plot_x0 - 6, plot_bottom + 16, 10, "end", "#444", "frame (time)");
   }
   // The tick line: through each column's first and last tick, with a
   // vertical stroke where a column went further up or down in between.

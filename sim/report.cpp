@@ -36,10 +36,11 @@ std::vector<std::pair<std::string, std::string>> summary(const scenario &s, cons
   if (t.free_frames[0] + t.free_frames[1] == 0) {
     out.emplace_back("free camera", "never on");
   } else {
-    snprintf(b, sizeof b, "on for %u of %u frames in the main view%s; came on %s, gave the view back %s",
-             t.free_frames[0], t.frames,
+    const u32 releases = rec.count(k::release);
+    snprintf(b, sizeof b, "on for %u of %u frames in the main view%s; came on %s, %s", t.free_frames[0], t.frames,
              t.free_frames[1] ? (" and " + std::to_string(t.free_frames[1]) + " in the second view").c_str() : "",
-             times(rec.count(k::activate)).c_str(), times(rec.count(k::release)).c_str());
+             times(rec.count(k::activate)).c_str(),
+             releases ? ("gave the view back " + times(releases)).c_str() : "kept the view to the end");
     out.emplace_back("free camera", b);
   }
 
