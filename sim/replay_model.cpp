@@ -278,7 +278,7 @@ void game::tick() {
 // another lane, and put the car object where that leaves it.
 void game::drive(u32 c) {
   car_drive &d = drive_of(c);
-  double bend = std::min(1.0, std::fabs(track_.turn(d.dist, 30)) / 0.9);
+  double bend = std::min(1.0, std::fabs(track_.bend_ahead(d.dist)) / 0.9);
   double want = d.pace * (1.0 - 0.45 * bend);
   d.speed = d.speed < want ? std::min(want, d.speed + 0.012) : std::max(want, d.speed - 0.025);
   if (d.lane_timer == 0 || --d.lane_timer == 0) {

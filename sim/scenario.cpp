@@ -39,6 +39,10 @@
 // ENTER, ESC, TAB, BACKSPACE, LEFT, RIGHT, UP, DOWN, MINUS, EQUALS, F1 to F12,
 // or a virtual-key code as 0xBC or vk188.
 //
+// A file holds at most max_scenario_bytes, and each line is one action
+// (a mouse movement over any number of frames included) or, for a key
+// combination, at most two for each of its max_combo_keys keys.
+//
 // Example:
 //   track harbour
 //   frames 900
@@ -48,10 +52,14 @@
 //   +120 press V           # bind the position to the car
 #include "sim/scenario.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -105,9 +113,10 @@ class parser {
     if (w.empty()) return;
     if (w[0][0] == '@' || w[0][0] == '+') {
       i64 n;
-      if (!number(w[0].substr(1), n) || n < 0 || n > 100000000)
+      if (!number(w[0].substr(1), n) || n < 0 || n > max_frames)
         throw bad_line{"'" + w[0] + "' is not a frame (@N or +N, N a whole number)"};
-      frame_ = w[0][0] == '@' ? (u32)n : frame_ + (u32)n;
+      // Sums of +N stay within u32 and are refused by finish() past the end.
+      frame_ = w[0][0] == '@' ? (u32)n : std::min<u32>(frame_ + (u32)n, 2 * max_frames);
       w.erase(w.begin());
       if (w.empty()) throw bad_line{"a frame without anything happening on it"};
       timed(w);
@@ -118,9 +127,9 @@ class parser {
 
   void finish() {
     for (const action &a : s_.timeline)
-      if (a.frame >= s_.frames) {
+      if (u64 last = (u64)a.frame + a.frames - 1; last >= s_.frames) {
         no_ = a.line;
-        throw bad_line{"frame " + std::to_string(a.frame) + " is past the end of the run (frames " +
+        throw bad_line{"frame " + std::to_string(last) + " is past the end of the run (frames " +
                        std::to_string(s_.frames) + " are 0 to " + std::to_string(s_.frames - 1) + ")"};
       }
     std::stable_sort(s_.timeline.begin(), s_.timeline.end(), [](const action &x, const action &y) {
@@ -158,6 +167,9 @@ class parser {
 
   std::vector<int> keys(const std::string &combo) {
     std::vector<int> out;
+    if ((size_t)std::count(combo.begin(), combo.end(), '+') >= max_combo_keys)
+      throw bad_line{"'" + combo.substr(0, 40) + (combo.size() > 40 ? "...'" : "'") + " joins more than " +
+                     std::to_string(max_combo_keys) + " keys"};
     size_t i = 0;
     while (i <= combo.size()) {
       size_t j = combo.find('+', i);
@@ -175,8 +187,8 @@ class parser {
     return out;
   }
 
-  void add(action::kind_t k, i32 a, i32 b = 0, u32 frame_offset = 0, int order = 1) {
-    action x{k, a, b, frame_ + frame_offset, no_, order};
+  void add(action::kind_t k, i32 a, i32 b = 0, u32 frame_offset = 0, int order = 1, u32 frames = 1) {
+    action x{k, a, b, frame_ + frame_offset, frames, no_, order};
     s_.timeline.push_back(x);
   }
 
@@ -191,7 +203,7 @@ class parser {
         want(w, 2, 2, "@N press KEYS");
       } else {
         want(w, 3, 3, "@N hold KEYS FRAMES");
-        frames = (u32)integer(w[2], 1, 10000000, "hold length");
+        frames = (u32)integer(w[2], 1, max_frames, "hold length");
       }
       std::vector<int> vks = keys(w[1]);
       for (int vk : vks) add(action::key_down, vk);
@@ -200,8 +212,8 @@ class parser {
       want(w, 3, 4, "@N mouse DX DY [FRAMES]");
       i32 dx = (i32)integer(w[1], -100000, 100000, "mouse movement");
       i32 dy = (i32)integer(w[2], -100000, 100000, "mouse movement");
-      u32 frames = w.size() > 3 ? (u32)integer(w[3], 1, 1000000, "mouse frames") : 1;
-      for (u32 f = 0; f < frames; ++f) add(action::mouse, dx, dy, f);
+      u32 frames = w.size() > 3 ? (u32)integer(w[3], 1, max_frames, "mouse frames") : 1;
+      add(action::mouse, dx, dy, 0, 1, frames);
     } else if (cmd == "CAMERA") {
       want(w, 2, 2, "@N camera N");
       add(action::camera, (i32)integer(w[1], 0, 8, "replay camera"));
@@ -228,13 +240,16 @@ class parser {
     const std::string cmd = upper(w[0]);
     if (cmd == "TRACK") {
       want(w, 2, 2, "track NAME");
+      if (w[1].size() > max_track_name)
+        throw bad_line{"the track name is " + std::to_string(w[1].size()) +
+                       " characters long; a folder name holds at most " + std::to_string(max_track_name)};
       for (char c : w[1])
         if (!isalnum((unsigned char)c) && c != '_' && c != '-')
           throw bad_line{"track name '" + w[1] + "' may hold only letters, digits, '_' and '-'"};
       s_.track = w[1];
     } else if (cmd == "FRAMES") {
       want(w, 2, 2, "frames N");
-      s_.frames = (u32)integer(w[1], 1, 10000000, "number of frames");
+      s_.frames = (u32)integer(w[1], 1, max_frames, "number of frames");
     } else if (cmd == "CARS") {
       want(w, 2, 2, "cars N");
       s_.cars = (u32)integer(w[1], 0, max_cars, "number of cars");
@@ -308,7 +323,8 @@ bool parse_scenario_text(const std::string &text, const std::string &path, scena
   s.name = path.substr(slash == std::string::npos ? 0 : slash + 1);
   if (size_t dot = s.name.rfind('.'); dot != std::string::npos && dot > 0) s.name.erase(dot);
   parser p(s);
-  std::istringstream in(text);
+  // A UTF-8 byte-order mark, as Notepad writes one, is no part of the first line.
+  std::istringstream in(text.starts_with("\xEF\xBB\xBF") ? text.substr(3) : text);
   std::string line;
   int no = 0;
   try {
@@ -327,14 +343,33 @@ bool parse_scenario_text(const std::string &text, const std::string &path, scena
 }
 
 bool load_scenario(const std::string &path, scenario &out, std::string *error) {
+  // The file's type first: a folder opens as an empty stream and a FIFO
+  // would wait for a writer forever.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = path + ": cannot read the scenario: " + strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = path + ": is a folder, not a scenario file (the scenarios are in sim/scenarios/)";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = path + ": is not a regular file; a scenario is a text file";
+    return false;
+  }
+  if ((u64)st.st_size > max_scenario_bytes) {
+    *error = path + ": is " + std::to_string((u64)st.st_size >> 20) + " MB; a scenario holds at most " +
+             std::to_string(max_scenario_bytes >> 20) + " MB";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::string text((size_t)st.st_size, '\0');
+  if (!in || !in.read(text.data(), (std::streamsize)text.size())) {
     *error = path + ": cannot read the scenario";
     return false;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  return parse_scenario_text(text.str(), path, out, error);
+  return parse_scenario_text(text, path, out, error);
 }
 
 }  // namespace sim

@@ -76,18 +76,45 @@ track make_track(const std::string &name) {
     double f = (want - d[j]) / std::max(1e-12, d[j + 1] - d[j]);
     t.centre[i] = p[j] + (p[j + 1] - p[j]) * f;
   }
+  // What the drivers and the road's bank need of the bends, once a sample.
+  t.bend30.resize(even);
+  t.bank_cos.resize(even);
+  t.bank_sin.resize(even);
+  for (int i = 0; i < even; ++i) {
+    const double d = t.length * i / even;
+    t.bend30[i] = t.turn(d, 30);
+    const double bank = std::clamp(t.turn(d - 10, 20) * 0.35, -0.15, 0.15);
+    t.bank_cos[i] = std::cos(bank);
+    t.bank_sin[i] = std::sin(bank);
+  }
   return t;
 }
 
+// Whole samples by an integer cut rather than fmod and floor: the cars ask
+// for places along the road some ten times a frame each, and both are slow
+// in the emulated 32-bit maths.
+void track::locate(double dist, size_t &i, size_t &k, double &f) const {
+  const double pos = dist / length * (double)centre.size();
+  i64 whole = (i64)pos;
+  if ((double)whole > pos) --whole;
+  f = pos - (double)whole;
+  const i64 n = (i64)centre.size();
+  i = (size_t)(((whole % n) + n) % n);
+  k = (i + 1) % centre.size();
+}
+
 vec3 track::at(double dist) const {
-  const double n = (double)centre.size();
-  double u = std::fmod(dist / length, 1.0);
-  if (u < 0) u += 1.0;
-  double pos = u * n;
-  size_t i = (size_t)pos % centre.size();
-  size_t k = (i + 1) % centre.size();
-  double f = pos - std::floor(pos);
+  size_t i, k;
+  double f;
+  locate(dist, i, k, f);
   return centre[i] + (centre[k] - centre[i]) * f;
+}
+
+double track::bend_ahead(double dist) const {
+  size_t i, k;
+  double f;
+  locate(dist, i, k, f);
+  return bend30[i] + (bend30[k] - bend30[i]) * f;
 }
 
 double track::turn(double dist, double ahead) const {
@@ -101,8 +128,11 @@ double track::turn(double dist, double ahead) const {
 basis track::frame(double dist) const {
   basis b = look_along(at(dist + 2) - at(dist - 2));
   // Bank into the curve: the right axis dips in a right-hand turn.
-  double bank = std::clamp(turn(dist - 10, 20) * 0.35, -0.15, 0.15);
-  double c = std::cos(bank), s = std::sin(bank);
+  size_t i, k;
+  double f;
+  locate(dist, i, k, f);
+  const double c = bank_cos[i] + (bank_cos[k] - bank_cos[i]) * f;
+  const double s = bank_sin[i] + (bank_sin[k] - bank_sin[i]) * f;
   vec3 right = b.right * c - b.up * s;
   vec3 up = b.right * s + b.up * c;
   b.right = right;

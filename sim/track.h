@@ -40,12 +40,20 @@ struct track {
   double width = 14;     // of the road
   std::vector<vec3> centre;  // evenly spaced by distance, closed (last joins first)
 
+  std::vector<double> bend30;              // turn(d, 30) at each sample
+  std::vector<double> bank_cos, bank_sin;  // the road's bank at each sample
+
   // The centre line at a distance along it (any distance: laps wrap).
   vec3 at(double dist) const;
   // The road's frame there: forward along the road, banked in the curves.
   basis frame(double dist) const;
   // How much the road turns over the next `ahead` units, radians.
   double turn(double dist, double ahead) const;
+  // turn(dist, 30), from the samples: what a driver looks ahead for.
+  double bend_ahead(double dist) const;
+
+ private:
+  void locate(double dist, size_t &i, size_t &k, double &f) const;
 };
 
 // The loop of a track by its name: alpine, harbour, desert and oval are laid

@@ -10,4 +10,4 @@ bash tools/build.sh
 build=${ZEPHAL_BUILD:-build}
 ZEPHAL_BUILD="$build" tools/run32 "$build/sim/zephal-sim" sim/scenarios/demo --clean "$@"
 echo
-echo "The picture is an SVG: open it in a web browser (or rsvg-convert it to PNG)."
+echo "The picture: out/sim/demo.png (or demo.svg in a web browser); out/sim/README.txt says what each output is."

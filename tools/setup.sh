@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the build needs from Debian's amd64 packages, once: the 32-bit
 # runtime of gcc-multilib, the mingw-w64 i686 cross compiler, CMake, the
-# GoogleTest sources and zip (for the release package). Safe to run again;
+# GoogleTest sources and zip (for the release package) and rsvg-convert
+# (librsvg2-bin: the simulator's picture as PNG). Safe to run again;
 # it installs only what is missing.
 set -euo pipefail
 
 need=()
-pkgs=(g++ g++-multilib g++-mingw-w64-i686 cmake make googletest zip unzip)
+pkgs=(g++ g++-multilib g++-mingw-w64-i686 cmake make googletest zip unzip librsvg2-bin)
 # tools/fuzz.sh: clang and its i386 libFuzzer and sanitizer runtimes.
 [ "${1:-}" = fuzz ] && pkgs+=(clang libclang-rt-14-dev)
 for pkg in "${pkgs[@]}"; do
