@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #if defined(_WIN32)
 #include "platform/win32.h"
 #else
@@ -83,6 +87,23 @@ std::string why_not_writable(const std::string &path) {
 bool exists(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+bool read_small_file(const std::string &path, const char *what, std::string &out, std::string &error) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) {
+    error = "cannot open " + path + ": " + strerror(errno);
+    return false;
+  }
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && out.size() < (1u << 20)) out.append(chunk, n);
+  const bool failed = ferror(f) != 0;
+  const int err = errno;
+  fclose(f);
+  if (failed) error = "cannot read " + path + ": " + strerror(err);
+  if (!failed && out.size() >= (1u << 20)) error = path + " is larger than a megabyte: that is no " + what;
+  return error.empty();
 }
 
 }  // namespace tools

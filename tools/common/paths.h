@@ -15,6 +15,11 @@ std::string profile_path(const std::string &path);
 // The folder the running tool lies in, with a trailing separator, or "".
 std::string program_dir();
 
+// Reads a small text file the player named (a settings file, a preset
+// text) into out, at most a megabyte: false with error naming the file and
+// the reason; what is a megabyte or more is refused as "no WHAT".
+bool read_small_file(const std::string &path, const char *what, std::string &out, std::string &error);
+
 // Whether a file or folder exists at path.
 bool exists(const std::string &path);
 

@@ -52,24 +52,6 @@ const zp_setting *row_named(const std::string &name) {
   return nullptr;
 }
 
-bool read_bytes(const std::string &path, std::string &out, std::string &error) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot open " + path + ": " + strerror(errno);
-    return false;
-  }
-  char chunk[4096];
-  size_t n;
-  // A settings file is a page of text; a megabyte is not one.
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && out.size() < (1u << 20)) out.append(chunk, n);
-  const bool failed = ferror(f) != 0;
-  const int err = errno;
-  fclose(f);
-  if (failed) error = "cannot read " + path + ": " + strerror(err);
-  if (!failed && out.size() >= (1u << 20)) error = path + " is larger than a megabyte: that is no settings file";
-  return error.empty();
-}
-
 bool plain_decimal(const std::string &t) {
   size_t i = t.size() > 0 && (t[0] == '+' || t[0] == '-') ? 1 : 0;
   if (i == t.size()) return false;
@@ -111,7 +93,7 @@ std::string what_it_does(const zp_setting &r) {
 bool check_settings(const std::string &path, settings_report &report, std::string &error) {
   report = settings_report{};
   std::string bytes;
-  if (!read_bytes(path, bytes, error)) return false;
+  if (!read_small_file(path, "settings file", bytes, error)) return false;
   std::vector<settings_warning> &warn = report.warnings;
   auto add = [&](int line, const std::string &key, const std::string &text) { warn.push_back({line, key, text}); };
 

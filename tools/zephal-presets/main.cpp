@@ -42,22 +42,6 @@ int fail(const std::string &message) {
   return 2;
 }
 
-bool read_text_file(const std::string &path, std::string &out, std::string &error) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot open " + path + ": " + strerror(errno);
-    return false;
-  }
-  char chunk[4096];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && out.size() < (1u << 20)) out.append(chunk, n);
-  const bool failed = ferror(f) != 0;
-  fclose(f);
-  if (failed) error = "cannot read " + path;
-  else if (out.size() >= (1u << 20)) error = path + " is larger than a megabyte: that is no preset text";
-  return error.empty();
-}
-
 // A preset file named on the command line, which must be there.
 bool open_existing(const std::string &path, std::string &profile, std::string &error) {
   if (!exists(path)) {
@@ -65,7 +49,7 @@ bool open_existing(const std::string &path, std::string &profile, std::string &e
     return false;
   }
   std::string text;
-  if (!read_text_file(path, text, error)) return false;
+  if (!tools::read_small_file(path, "preset text", text, error)) return false;
   profile = profile_path(path);
   return true;
 }
@@ -141,7 +125,7 @@ int export_presets(const std::string &path) {
 int import_presets(const std::string &text_path, const std::string &path) {
   std::string text, error;
   std::vector<text_preset> wanted;
-  if (!read_text_file(text_path, text, error)) return fail(error);
+  if (!tools::read_small_file(text_path, "preset text", text, error)) return fail(error);
   if (!parse_text(text, text_path, wanted, error)) return fail(error + "\nnothing was written");
   if (wanted.empty()) return fail(text_path + " holds no [PosN] block: nothing to import");
   const std::string why = why_not_writable(path);
