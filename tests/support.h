@@ -23,6 +23,7 @@
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"
+#include "tests/game_words.h"
 
 namespace test {
 

@@ -23,7 +23,7 @@ u8 pattern(u32 addr, u32 seed) {  // differs with address and seed
 }
 bytes mem(u32 addr, u32 len) { return bytes((u8 *)(uintptr_t)addr, (u8 *)(uintptr_t)addr + len); }
 bytes image() { return mem(data_begin, data_end - data_begin); }
-u32 &at(bytes &img, u32 addr) { return *(u32 *)(void *)&img[addr - data_begin]; }
+u32 &word_in(bytes &img, u32 addr) { return *(u32 *)(void *)&img[addr - data_begin]; }
 // The first addresses where the game's data differs from want, or "".
 std::string diff(const bytes &want) {
   std::string out;
@@ -114,8 +114,8 @@ TEST_F(Rewind, RestoresEveryCapturedByteOnlyAndTheSameStateEachTime) {
     for (u32 car : car_objs) f(car, 2772);  // the rest of each car object stays
   };
   each_part([&](u32 a, u32 n) { memcpy(&want[a - data_begin], &captured[a - data_begin], n); });
-  at(want, 0x8290ac) = 1, at(want, 0x8290bc) = 5, at(want, 0x8290c4) = 3, at(want, 0x8290c0) = 1;
-  at(want, 0x5bf268) = at(captured, 0x853b34) >> 1;
+  word_in(want, 0x8290ac) = 1, word_in(want, 0x8290bc) = 5, word_in(want, 0x8290c4) = 3, word_in(want, 0x8290c0) = 1;
+  word_in(want, 0x5bf268) = word_in(captured, 0x853b34) >> 1;
   EXPECT_EQ(diff(want), "");
   for (u32 b = 0; b < 3 * 13844; ++b)
     ASSERT_EQ(marks[b], b % 13844 - 12 < 8 ? captured_marks[b] : pattern(b, 2 + 77)) << b;
