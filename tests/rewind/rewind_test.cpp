@@ -47,6 +47,12 @@ struct Ring : test::plugin {
     cfg_rewind_effects = 0;
     cars(1);
   }
+  // A race of n cars with m mark sections, filed with or without the effects.
+  void race(u32 n, u32 m, i32 effects) {
+    cfg_rewind_effects = effects;
+    cars(n);
+    mark_sections(m);
+  }
   void cars(u32 n) {
     car_objs.clear();
     for (u32 i = 0; i < n; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
@@ -93,9 +99,7 @@ TEST_F(Slot, HoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
     SCOPED_TRACE(testing::Message() << n << " cars, effects " << fx << ", marks " << m);
     zp_ring_reset();
     cfg_rewind_ticks = 128;
-    cfg_rewind_effects = fx;
-    cars(n);
-    mark_sections(m);
+    race(n, m, fx);
     fill(n);
     word(at::tick) = 300;
     z9_zp_capture();
@@ -120,9 +124,7 @@ TEST_F(Slot, HoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
 // Captured at tick 500, scrambled, rewound from tick 503 with replay camera 3 showing.
 TEST_F(Slot, RewindRestoresEveryCapturedByteAndNothingElse) {
   cfg_rewind_ticks = 128;
-  cfg_rewind_effects = 1;
-  cars(3);
-  mark_sections(3);
+  race(3, 3, 1);
   fill(1);
   word(at::tick) = 500;
   bytes captured = image(), captured_marks = marks;
@@ -147,9 +149,7 @@ TEST_F(Slot, RewindRestoresEveryCapturedByteAndNothingElse) {
 
 // The slot of tick 40 taken again at tick 808 while car 1 and the marks are away.
 TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZeros) {
-  cfg_rewind_effects = 1;
-  cars(3);
-  mark_sections(2);
+  race(3, 2, 1);
   fill(1);
   capture(40, 40);
   word(at::car_table + 4) = 0;
@@ -163,9 +163,7 @@ TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZeros) {
 }
 
 TEST_F(Slot, ACarOrMarkArrayMissingAtRestoreIsLeftAlone) {
-  cfg_rewind_effects = 1;
-  cars(3);
-  mark_sections(2);
+  race(3, 2, 1);
   capture(40, 40);
   fill(1);
   word(at::car_table + 8) = 0;
