@@ -8,6 +8,7 @@
 #
 #   bash tools/mutate.sh                 every mutant (the first run builds ~10 min)
 #   bash tools/mutate.sh --only rewind/  those whose file or id contains the text
+#                                        (--only again: any of the texts)
 #   bash tools/mutate.sh --check         only whether every entry still applies
 #
 # Everything happens under build-mutate/ (or $ZEPHAL_MUTATE_DIR): src/ is a copy
@@ -22,14 +23,14 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 list=tools/mutants.txt
-only=""
+only=()
 check_only=0
 while [ $# -gt 0 ]; do
   case $1 in
-    --only) only=$2; shift 2 ;;
+    --only) only+=("$2"); shift 2 ;;
     --list) list=$2; shift 2 ;;
     --check) check_only=1; shift ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "mutate: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -112,10 +113,11 @@ apply() {
 
 selected=()
 for i in "${!ids[@]}"; do
-  [ -z "$only" ] || [[ ${files[i]} == *"$only"* || ${ids[i]} == *"$only"* ]] || continue
-  selected+=("$i")
+  take=$((${#only[@]} == 0))
+  for o in "${only[@]}"; do [[ ${files[i]} == *"$o"* || ${ids[i]} == *"$o"* ]] && take=1; done
+  [ $take -eq 1 ] && selected+=("$i")
 done
-[ ${#selected[@]} -gt 0 ] || { echo "mutate: no mutant matches '$only'" >&2; exit 2; }
+[ ${#selected[@]} -gt 0 ] || { echo "mutate: no mutant matches ${only[*]}" >&2; exit 2; }
 
 if [ $check_only -eq 1 ]; then
   tmp=$(mktemp -d)
