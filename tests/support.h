@@ -23,6 +23,7 @@
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"
+#include "tests/game_words.h"
 
 namespace test {
 
@@ -68,6 +69,17 @@ inline std::string read_text(const std::string &path) {
 inline void write_text(const std::string &path, const std::string &text) {
   std::ofstream(path, std::ios::binary) << text;
 }
+
+// Game words written in one go, and read back as a list.
+inline void set_words(std::initializer_list<std::pair<u32, u32>> words) {
+  for (auto [addr, value] : words) host::word(addr) = value;
+}
+inline std::vector<u32> words(const std::vector<u32> &addrs) {
+  std::vector<u32> v;
+  for (u32 a : addrs) v.push_back(host::word(a));
+  return v;
+}
+using values = std::vector<u32>;
 
 // A zero-terminated string in the game's heap; its game address.
 inline u32 game_string(const char *s) {

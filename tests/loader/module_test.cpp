@@ -21,7 +21,7 @@ struct expected_def {
     {"zephal.ui.arm3", 1, 0x1124dd, 5, "e8 5e ed ff ff"},       {"zephal.snapshot", 2, 0x11bbe0, 8, "53 51 52 56 57 55 89 e5"},
     {"zephal.frame", 1, 0x111328, 5, "e8 33 90 00 00"},
 };
-std::vector<u8> at(int i) { return host::bytes_at(0x400000 + table[i].rva, table[i].len); }
+std::vector<u8> site_bytes(int i) { return host::bytes_at(0x400000 + table[i].rva, table[i].len); }
 
 // Whether the settings file was opened since the last look.
 struct ini_watch {
@@ -86,7 +86,7 @@ TEST_F(Module, AppliesAllSevenSitesInTableOrderAfterReadingTheSettings) {
     EXPECT_TRUE(d[i].target >= module.low && d[i].target < module.high);
     const host::write_record &w = writes()[i];
     EXPECT_EQ(std::make_tuple(w.rva, w.name, w.written, w.bytes), std::make_tuple(table[i].rva, d[i].name, true, want));
-    EXPECT_EQ(at(i), want);
+    EXPECT_EQ(site_bytes(i), want);
   }
   // Four stubs: both camera cases share one, so do the three interface sites.
   EXPECT_EQ((std::vector<u32>{d[1].target, d[3].target, d[4].target}), (std::vector<u32>{d[0].target, d[2].target, d[2].target}));
@@ -106,13 +106,13 @@ TEST_F(Module, DifferentBytesAtTheFirstSiteFailItAfterTheSettingsWereRead) {
     ASSERT_TRUE(host::game_reset());
     const u8 changed[1] = {0x02 ^ 0x40};
     ASSERT_EQ(second_apply ? module.apply(&ctx) : host::loader_write(0x415ba, changed, 1, "test"), 1u);
-    const std::vector<u8> site = at(0);
+    const std::vector<u8> site = site_bytes(0);
     host::loader_reset();
     watch.opened();
     EXPECT_EQ(module.apply(&ctx), 0u);
     EXPECT_EQ(log(), std::vector<std::string>{"def zephal.freecam.case7: expected mismatch @ RVA 0x415B9"});
     EXPECT_TRUE(writes().empty());
-    EXPECT_EQ(at(0), site);
+    EXPECT_EQ(site_bytes(0), site);
     EXPECT_TRUE(watch.opened());
   }
   std::string error;  // which the loader's own build check sees too
@@ -122,14 +122,14 @@ TEST_F(Module, DifferentBytesAtTheFirstSiteFailItAfterTheSettingsWereRead) {
 
 TEST_F(Module, FailingFifthWriteKeepsFourPatchesQuietly) {
   std::vector<u8> original[7];
-  for (int i = 0; i < 7; ++i) original[i] = at(i);
+  for (int i = 0; i < 7; ++i) original[i] = site_bytes(i);
   host::loader_fail_write_at(5);
   EXPECT_EQ(module.apply(&ctx), 0u);
   EXPECT_TRUE(log().empty());
   ASSERT_EQ(writes().size(), 5u);
   for (int i = 0; i < 7; ++i) {
     EXPECT_EQ(writes()[std::min(i, 4)].written, i < 4) << table[i].name;
-    EXPECT_EQ(at(i), i < 4 ? writes()[i].bytes : original[i]) << table[i].name;
+    EXPECT_EQ(site_bytes(i), i < 4 ? writes()[i].bytes : original[i]) << table[i].name;
   }
 }
 

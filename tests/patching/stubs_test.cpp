@@ -181,7 +181,10 @@ TEST_F(Stubs, CaptureRunsBeforeTheTickBodyWhichFindsItsPrologueDone) {
 
 TEST_F(Stubs, FrameRunsTheRoutineThenTheHandlerAndDropsTheResult) {
   int served = 0;
-  host::services().frame = [&] { return ++served, 0xc0ffee01u; };
+  host::services().frame = [&] {
+    ++served;
+    return 0xc0ffee01u;
+  };
   for (u32 flags : {all_flags, no_flags}) {
     SCOPED_TRACE(testing::Message() << "flags " << std::hex << flags);
     const u32 calls = entry_of(routine::frame).calls;

@@ -11,7 +11,11 @@ using kv = std::vector<std::pair<std::string, std::string>>;
 using strs = std::vector<std::string>;
 
 // Floats only as bit patterns: the x87 stack would quiet the signalling NaNs used here.
-u32 bits(const f32 &f) { u32 b; memcpy(&b, &f, 4); return b; }
+u32 bits(const f32 &f) {
+  u32 b;
+  memcpy(&b, &f, 4);
+  return b;
+}
 void set_bits(f32 &f, u32 b) { memcpy(&f, &b, 4); }
 
 // The float keys as a save orders them, patterns with -0.0, infinities and NaN payloads.
@@ -28,13 +32,15 @@ f32 &field(freecam_record &r, const std::string &k) {
 u32 hex(const std::string &v) { return (u32)std::stoul(v, nullptr, 16); }
 void fill(freecam_record &r) {
   for (auto &[k, v] : floats) set_bits(field(r, k), hex(v));
-  r.bind_pos = 1, r.bind_rot = 0, r.car = 3;
+  r.bind_pos = 1;
+  r.bind_rot = 0;
+  r.car = 3;
 }
 
 void track(const char *first, const char *second, u32 number = 3) {
-  word(0x5bd2e4) = first ? test::game_string(first) : 0;
-  word(0x7c4ce4) = number;
-  word(0x5ba21c + 4 * number) = second ? test::game_string(second) : 0;
+  word(at::track_dir) = first ? test::game_string(first) : 0;
+  word(at::track_number) = number;
+  word(at::track_names + 4 * number) = second ? test::game_string(second) : 0;
 }
 
 struct Presets : test::plugin {
@@ -49,123 +55,213 @@ struct Presets : test::plugin {
     zp_load_settings();
     track("tracks\\", "alpine");
     for (u32 i = 0; i < 5; ++i) cars[i] = host::make_car(i, 0, 0, 0);
-    word(0x661a60) = 5;
-    cam = host::make_camera(7, 0);
+    word(at::car_count) = 5;
+    cam = host::make_camera(at::free_camera, 0);
   }
-  void fly() { zp[0].active = 1, zp[0].cam = cam; }
-  std::string composed() { return host::windows_path(dir.path) + "\\tracks\\alpine\\freecam.ini"; }
+  void fly() {
+    zp[0].active = 1;
+    zp[0].cam = cam;
+  }
+  std::string game_dir() { return host::windows_path(dir.path); }
+  std::string path() { return zp_track_ini() ? std::string(zp_track_ini_path) : "(none)"; }
   // A digit pressed for one frame-handler pass and released on the next.
-  void press(int vk) { host::set_key(vk, true), z9_zp_frame(), host::set_key(vk, false), z9_zp_frame(); }
+  void press(int digit, bool ctrl = false) {
+    host::set_key(at::ctrl, ctrl);
+    host::set_key(at::digit(digit), true);
+    z9_zp_frame();
+    host::release_all_keys();
+    z9_zp_frame();
+  }
+  std::array<u32, 2> targets() { return {word(cam + at::cam_target), word(cam + at::cam_target2)}; }
 };
 
-TEST_F(Presets, TrackPathIsComposedFromTheGameStringsEachTime) {
-  auto path = [] { return zp_track_ini() ? std::string(zp_track_ini_path) : "(none)"; };
-  EXPECT_EQ(path(), composed());
+// --- the preset file's path ------------------------------------------------------------
+
+using PresetPath = Presets;
+
+TEST_F(PresetPath, IsTheGameFolderThenTheTrackStringsAsTheyStand) {
+  EXPECT_EQ(path(), game_dir() + "\\tracks\\alpine\\freecam.ini");
   track("tracks\\", "coast", 5);  // another track number, another table entry
-  EXPECT_EQ(path(), host::windows_path(dir.path) + "\\tracks\\coast\\freecam.ini");
+  EXPECT_EQ(path(), game_dir() + "\\tracks\\coast\\freecam.ini");
+}
+
+TEST_F(PresetPath, APathTooLongIsCutAtMaxPath) {
   track(std::string(300, 'a').c_str(), "b");
-  EXPECT_EQ(path(), (host::windows_path(dir.path) + "\\" + std::string(300, 'a')).substr(0, 259));
+  EXPECT_EQ(path(), (game_dir() + "\\" + std::string(300, 'a')).substr(0, 259));
+}
+
+TEST_F(PresetPath, MissingOrEmptyTrackStringsGiveNoPathAndKeepTheLastOne) {
+  const std::string before = path();
   for (auto [a, b] : {std::pair<const char *, const char *>{nullptr, "b"}, {"", "b"}, {"a", nullptr}, {"a", ""}}) {
     track(a, b);
     EXPECT_EQ(path(), "(none)");
-    EXPECT_EQ(strlen(zp_track_ini_path), 259u) << "the path before stays";
+    EXPECT_EQ(zp_track_ini_path, before);
   }
-  zp_dir[0] = 0, track("t\\", "x");  // no game directory: relative to the current one
+}
+
+TEST_F(PresetPath, WithoutAGameFolderItIsRelative) {
+  zp_dir[0] = 0;
+  track("t\\", "x");
   EXPECT_EQ(path(), "t\\x\\freecam.ini");
 }
 
-TEST_F(Presets, CtrlDigitSavesTheListedKeysInOrderAndTheDigitRecallsThemBitForBit) {
-  const std::string mine = "; my presets\n[Other]\nkeep=me\n[Pos7]\nused=1\n";
-  test::write_text(ini, mine);
-  fly(), fill(zp[0]);
-  host::set_key(0x11, true), press(0x34), host::set_key(0x11, false);
-  std::string pos4 = "[Pos4]\r\nused=1\r\n";  // new lines end in CRLF, as the profile functions write them
-  for (auto &[k, v] : floats) pos4 += k + "=" + v + "\r\n";
-  pos4 += "bind_pos=1\r\nbind_rot=0\r\ncar=3\r\n";
-  EXPECT_EQ(test::read_text(ini), mine + pos4);
-  EXPECT_EQ(test::log, strs{"zephal: preset 4 saved (" + composed() + ")"});
+// --- saving ------------------------------------------------------------------------------
 
+struct PresetSave : Presets {
+  const std::string mine = "; my presets\n[Other]\nkeep=me\n[Pos7]\nused=1\n";
+  std::string pos4 = "[Pos4]\r\nused=1\r\n";  // new lines end in CRLF, as the profile functions write them
+  void SetUp() override {
+    Presets::SetUp();
+    test::write_text(ini, mine);
+    for (auto &[k, v] : floats) pos4 += k + "=" + v + "\r\n";
+    pos4 += "bind_pos=1\r\nbind_rot=0\r\ncar=3\r\n";
+    fly();
+    fill(zp[0]);
+  }
+};
+
+TEST_F(PresetSave, CtrlDigitAddsTheListedKeysInOrder) {
+  press(4, true);
+  EXPECT_EQ(test::read_text(ini), mine + pos4);
+  EXPECT_EQ(test::log, strs{"zephal: preset 4 saved (" + game_dir() + "\\tracks\\alpine\\freecam.ini)"});
+}
+
+TEST_F(PresetSave, SavingAgainReplacesTheValuesInPlace) {
+  press(4, true);
+  set_bits(zp[0].x, 0x3F800000);
+  zp[0].bind_rot = 1;
+  press(4, true);
+  pos4.replace(pos4.find("x=80000000"), 10, "x=3F800000");
+  pos4.replace(pos4.find("bind_rot=0"), 10, "bind_rot=1");
+  EXPECT_EQ(test::read_text(ini), mine + pos4);
+}
+
+TEST_F(PresetSave, NeedsATrackFirstThenAFlyingCamera) {
+  zp[0].active = 0;
+  zp_preset_save(2);
+  track("tracks\\", nullptr);
+  zp_preset_save(2);
+  fly();
+  zp_preset_save(2);
+  EXPECT_EQ(test::log, (strs{"zephal: preset: free camera not active", "zephal: preset: no track path",
+                             "zephal: preset: no track path"}));
+  EXPECT_EQ(test::read_text(ini), mine);
+}
+
+// --- recalling -----------------------------------------------------------------------------
+
+using PresetRecall = Presets;
+
+TEST_F(PresetRecall, TheDigitBringsBackTheSavedPresetBitForBitAndShowsItAtOnce) {
+  fly();
+  fill(zp[0]);
+  press(4, true);
   for (auto &[k, v] : floats) set_bits(field(zp[0], k), 0x55555555);
-  zp[0].bind_pos = zp[0].bind_rot = zp[0].car_obj = 0x55, zp[0].car = 0x55;
-  press(0x34);
+  zp[0].bind_pos = zp[0].bind_rot = zp[0].car_obj = 0x55;
+  zp[0].car = 0x55;
+  press(4);
   for (auto &[k, v] : floats) EXPECT_EQ(bits(field(zp[0], k)), hex(v)) << k;
   EXPECT_EQ(std::tuple(zp[0].bind_pos, zp[0].bind_rot, zp[0].car, zp[0].car_obj), std::tuple(1u, 0u, 3, cars[3]));
-  EXPECT_EQ(std::pair(word(cam + 4), word(cam + 8)), std::pair(cars[3], cars[3]));
-  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + 0x14), &zp[0].x, 12), 0);  // the camera shows it at once
-  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + 0x2c), zp[0].m, 36), 0);
-
-  set_bits(zp[0].x, 0x3F800000);  // a second save replaces the values in place
-  host::set_key(0x11, true), press(0x34);
-  EXPECT_EQ(test::read_text(ini), mine + pos4.replace(pos4.find("x=80000000"), 10, "x=3F800000"));
+  EXPECT_EQ(targets(), (std::array{cars[3], cars[3]}));
+  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_pos), &zp[0].x, 12), 0);
+  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_orient), zp[0].m, 36), 0);
 }
 
-TEST_F(Presets, HandEditedPresetsKeepMissingFieldsReadHexLikeStrtoulAndClampTheCar) {
+TEST_F(PresetRecall, HandEditedValuesReadAsHexLikeStrtoulAndMissingOnesKeepTheField) {
   fly();
-  word(0x661a88 + 8) = 0;  // slot 2 empty
-  // car as written, car count, car expected, slot expected (-1: the car object stays)
-  struct { const char *car; i32 count, want, slot; } cases[] = {
-      {"-3", 5, 4, 4}, {"7", 5, 4, 4}, {"7", 0, 0, 0}, {"2", 5, 2, -1}, {"", 5, 0, 0}};
-  for (auto c : cases) {
-    fill(zp[0]);
-    zp[0].car_obj = word(cam + 4) = word(cam + 8) = 0x1234;
-    word(0x661a60) = c.count;
-    test::write_text(ini, std::string("[Pos6]\nused=1\nx=\ny=0x3F800000\nz=1.5\nm0=bf800000\nm1=zz\n"
-                                      "m2=123456789\nm3= 7\ncar=") + c.car + "\n");
-    zp_preset_apply(6);
-    u32 car = c.slot < 0 ? 0x1234 : cars[c.slot];
-    EXPECT_EQ(std::tuple(zp[0].car, zp[0].car_obj, word(cam + 4), word(cam + 8)), std::tuple(c.want, car, car, car));
-    // x (empty) and m4 (missing) keep their values; the rest read as strtoul in base 16
-    for (auto [k, v] : kv{{"x", "80000000"}, {"y", "3F800000"}, {"z", "1"}, {"m0", "BF800000"}, {"m1", "0"},
-                          {"m2", "FFFFFFFF"}, {"m3", "7"}, {"m4", "00000001"}})
-      EXPECT_EQ(bits(field(zp[0], k)), hex(v)) << k;
-    EXPECT_EQ(zp[0].bind_pos, 0u) << "a missing integer reads as 0";
-  }
-  EXPECT_TRUE(test::log.empty());
+  fill(zp[0]);
+  test::write_text(ini, "[Pos6]\nused=1\nx=\ny=0x3F800000\nz=1.5\nm0=bf800000\nm1=zz\nm2=123456789\nm3= 7\n");
+  zp_preset_apply(6);
+  // x (empty) and m4 (missing) keep their values
+  for (auto [k, v] : kv{{"x", "80000000"}, {"y", "3F800000"}, {"z", "1"}, {"m0", "BF800000"}, {"m1", "0"},
+                        {"m2", "FFFFFFFF"}, {"m3", "7"}, {"m4", "00000001"}})
+    EXPECT_EQ(bits(field(zp[0], k)), hex(v)) << k;
+  EXPECT_EQ(zp[0].bind_pos, 0u) << "a missing integer reads as 0";
+  EXPECT_EQ(test::log, strs{});
 }
 
-TEST_F(Presets, EmptyPresetsAndMissingTrackPathChangeNothing) {
+TEST_F(PresetRecall, ACarOutsideTheReplaysCarsNamesItsLastCar) {
+  fly();
+  word(at::car_table + 8) = 0;                // slot 2 empty
+  word(at::car_table + 4 * 64) = cars[1];     // whatever the game keeps past its table
+  // car as written, car count, car recalled, slot bound then (-1: the car object stays)
+  const struct { const char *car; u32 count; i32 want, slot; } cases[] = {
+      {"-3", 5, 4, 4}, {"7", 5, 4, 4}, {"5", 5, 4, 4}, {"4", 5, 4, 4}, {"7", 0, 0, 0},
+      {"2", 5, 2, -1}, {"", 5, 0, 0},  {"64", 70, 64, -1}};
+  for (auto c : cases) {
+    zp[0].car_obj = word(cam + at::cam_target) = word(cam + at::cam_target2) = 0x1234;
+    word(at::car_count) = c.count;
+    test::write_text(ini, std::string("[Pos6]\nused=1\ncar=") + c.car + "\n");
+    zp_preset_apply(6);
+    const u32 car = c.slot < 0 ? 0x1234 : cars[c.slot];
+    EXPECT_EQ(std::tuple(zp[0].car, zp[0].car_obj), std::tuple(c.want, car)) << "car " << c.car << " of " << c.count;
+    EXPECT_EQ(targets(), (std::array{car, car}));
+  }
+}
+
+TEST_F(PresetRecall, AnEmptyPresetChangesNothing) {
   fill(zp[0]);
   for (const char *text : {"", "[Pos3]\nx=3F800000\n", "[Pos3]\nused=0\nx=3F800000\n"})  // no file, no "used", 0
     for (u32 on : {0u, 1u}) {
       if (*text) test::write_text(ini, text);
-      zp[0].active = on, zp[0].cam = cam, test::log.clear();
+      zp[0].active = on;
+      zp[0].cam = cam;
+      test::log.clear();
       const freecam_record before = zp[0];
       zp_preset_apply(3);
       EXPECT_EQ(memcmp(&before, &zp[0], sizeof before), 0);
       EXPECT_EQ(test::log, strs{"zephal: preset 3 empty"});
-      EXPECT_EQ(std::pair(word(0x8290c0), g_pending_preset), std::pair(0u, -1));
+      EXPECT_EQ(std::pair(word(at::camera_request_flag), g_pending_preset), std::pair(0u, -1));
     }
-  std::filesystem::remove(ini), zp[0].active = 0, test::log.clear();
-  zp_preset_save(2), track("tracks\\", nullptr);
-  zp_preset_save(2), fly(), zp_preset_save(2), zp_preset_apply(2);  // the track is asked first
-  EXPECT_EQ(test::log, (strs{"zephal: preset: free camera not active", "zephal: preset: no track path",
-                             "zephal: preset: no track path"}));
-  EXPECT_FALSE(std::filesystem::exists(ini));
 }
 
-TEST_F(Presets, RecallWithTheCameraOffWaitsForTheFirstViewZeroTick) {
+TEST_F(PresetRecall, WithoutATrackNothingIsReadOrSaid) {
+  track("tracks\\", nullptr);
+  fly();
+  const freecam_record before = zp[0];
+  zp_preset_apply(2);
+  EXPECT_EQ(memcmp(&before, &zp[0], sizeof before), 0);
+  EXPECT_EQ(test::log, strs{});
+}
+
+// With the camera off, a recall asks for the free camera; its first tick in
+// a view other than 1 completes the recall, reading the file then.
+TEST_F(PresetRecall, WithTheCameraOffItWaitsForTheFreeCamerasFirstTick) {
   test::write_text(ini, "[Pos4]\nused=1\nx=3F800000\n[Pos5]\nused=1\nx=40000000\n");
-  press(0x34), press(0x35);  // the second recall replaces the first, camera 7 is asked for
-  EXPECT_EQ(std::tuple(g_pending_preset, word(0x8290c4), word(0x8290c0), bits(zp[0].x)), std::tuple(5, 7u, 1u, 0u));
-  EXPECT_TRUE(test::log.empty());
-  test::write_text(ini, "[Pos5]\nused=1\nx=40400000\n");  // read when the recall completes, not before
-  u32 view1 = host::make_camera(7, 1), view2 = host::make_camera(7, 2);  // any view but 1 is view 0
-  word(0x8290c0) = 0;
-  EXPECT_EQ(z9_zp_freecam_tick(view1), 1);
-  EXPECT_EQ(std::tuple(g_pending_preset, bits(zp[0].x), word(0x8290c0)), std::tuple(5, 0u, 0u)) << "not for view 1";
-  EXPECT_EQ(z9_zp_freecam_tick(view2), 1);
-  EXPECT_EQ(std::tuple(g_pending_preset, bits(zp[0].x), word(view2 + 0x14)), std::tuple(-1, 0x40400000u, 0x40400000u));
+  press(4);
+  press(5);  // the second recall replaces the first
+  EXPECT_EQ((std::array{word(at::camera_request), word(at::camera_request_flag)}), (std::array{7u, 1u}));
+  EXPECT_EQ(test::log, strs{});
+  test::write_text(ini, "[Pos5]\nused=1\nx=40400000\n");
+  const u32 view1 = host::make_camera(at::free_camera, 1), view2 = host::make_camera(at::free_camera, 2);
+  z9_zp_freecam_tick(view1);
+  EXPECT_EQ(bits(zp[0].x), 0u) << "not for view 1";
+  z9_zp_freecam_tick(view2);
+  EXPECT_EQ(word(view2 + at::cam_pos), 0x40400000u);
+  set_bits(zp[0].x, 0);
+  z9_zp_freecam_tick(view2);
+  EXPECT_EQ(word(view2 + at::cam_pos), 0u) << "recalled once";
 }
 
-TEST_F(Presets, EachDigitPressActsOnceInAscendingOrder) {
-  host::set_key(0x32, true);
+// --- the digit keys ---------------------------------------------------------------------
+
+using DigitKeys = Presets;
+
+TEST_F(DigitKeys, EachDigitPressActsOnceInAscendingOrder) {
+  host::set_key(at::digit(2), true);
   for (int i = 0; i < 5; ++i) z9_zp_frame();
-  host::set_key(0x32, false), z9_zp_frame();
-  host::set_key(0x35, true), host::set_key(0x31, true), host::set_key(0x62, true), z9_zp_frame();  // 0x62: keypad 2
-  host::release_all_keys(), z9_zp_frame();
-  host::set_key(0x10, true), press(0x32);  // Shift is no modifier here
-  host::set_key(0x11, true), press(0x32);
-  host::release_all_keys(), host::set_key(0x37, true), word(0x8290a0) = 0, z9_zp_frame();
+  host::release_all_keys();
+  z9_zp_frame();
+  for (int vk : {at::digit(5), at::digit(1), 0x62}) host::set_key(vk, true);  // 0x62: keypad 2
+  z9_zp_frame();
+  host::release_all_keys();
+  z9_zp_frame();
+  host::set_key(at::shift, true);  // Shift is no modifier here
+  press(2);
+  press(2, true);
+  host::set_key(at::digit(7), true);
+  word(at::game_mode) = 0;
+  z9_zp_frame();
   EXPECT_EQ(g_prev_num[7], 0u);  // outside replay playback the digits are not even looked at
   EXPECT_EQ(test::log, (strs{"zephal: preset 2 empty", "zephal: preset 1 empty", "zephal: preset 5 empty",
                              "zephal: preset 2 empty", "zephal: preset: free camera not active"}));

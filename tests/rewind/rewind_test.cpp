@@ -11,11 +11,12 @@ using bytes = std::vector<u8>;
 using list = std::vector<std::string>;
 constexpr u32 data_begin = host::code_end, data_end = host::image_end;
 
-// What a slot copies besides cars and marks, in slot order: region 0x7c3c04
+// What a slot copies besides cars and marks, in slot order: the first region
 // (ahead of the cars), the seven regions, then the three effects regions.
 constexpr struct span { u32 addr, len; } regions[] = {
     {0x7c3c04, 6308}, {0x829078, 40}, {0x8290b4, 4}, {0x8290cc, 1312}, {0x853b18, 104}, {0x5bf268, 12},
     {0x8b1bac, 36}, {0x5c3a68, 24}, {0x87f76c, 109536}, {0x5cd0bc, 6144}, {0x64f3c8, 1536}};
+constexpr u32 mark_entry = 12, mark_entry_size = 8;  // the bytes a slot keeps of each mark record
 
 u8 pattern(u32 addr, u32 seed) {  // differs with address and seed
   u32 x = addr * 0x9e3779b1u + seed * 0x85ebca6bu;
@@ -23,170 +24,238 @@ u8 pattern(u32 addr, u32 seed) {  // differs with address and seed
 }
 bytes mem(u32 addr, u32 len) { return bytes((u8 *)(uintptr_t)addr, (u8 *)(uintptr_t)addr + len); }
 bytes image() { return mem(data_begin, data_end - data_begin); }
-u32 &at(bytes &img, u32 addr) { return *(u32 *)(void *)&img[addr - data_begin]; }
+u32 &word_in(bytes &img, u32 addr) { return *(u32 *)(void *)&img[addr - data_begin]; }
 // The first addresses where the game's data differs from want, or "".
 std::string diff(const bytes &want) {
   std::string out;
   for (u32 a = data_begin, shown = 0; a < data_end && shown < 6; ++a)
-    if (host::byte(a) != want[a - data_begin]) out += std::to_string(a) + " ", ++shown;
+    if (host::byte(a) != want[a - data_begin]) {
+      out += std::to_string(a) + " ";
+      ++shown;
+    }
   return out;
 }
+std::string ring_line(u32 slot_bytes) { return test::format("zephal: snapshot ring 128 x %u bytes", slot_bytes); }
 
-struct Rewind : test::plugin {
+struct Ring : test::plugin {
   bytes marks;  // mark-section records
   std::vector<u32> car_objs;
 
   void SetUp() override {  // small slots unless a test wants more: one car, no marks, no effects
     test::plugin::SetUp();
-    word(0x655b9c) = ~0u, cfg_rewind_effects = 0;
+    word(at::mark_index) = ~0u;
+    cfg_rewind_effects = 0;
     cars(1);
+  }
+  // A race of n cars with m mark sections, filed with or without the effects.
+  void race(u32 n, u32 m, i32 effects) {
+    cfg_rewind_effects = effects;
+    cars(n);
+    mark_sections(m);
   }
   void cars(u32 n) {
     car_objs.clear();
     for (u32 i = 0; i < n; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
-    word(0x661a60) = n;
+    word(at::car_count) = n;
   }
   void mark_sections(u32 m) {
-    marks.assign(m * 13844 + 1, 0);
-    word(0x867504) = (u32)(uintptr_t)marks.data();
-    word(0x655b9c) = m - 1;
+    marks.assign(m * at::mark_record + 1, 0);
+    word(at::mark_array) = (u32)(uintptr_t)marks.data();
+    word(at::mark_index) = m - 1;
   }
+  u8 *mark(u32 i) { return &marks[i * at::mark_record + mark_entry]; }
   void capture(u32 first, u32 last) {
     for (u32 t = first; t - first <= last - first; ++t) {
-      word(0x7c3c04) = t * 7;  // tells the slots apart
-      word(0x853b5c) = t;
+      word(at::filed_word) = t * 7;  // tells the slots apart
+      word(at::tick) = t;
       z9_zp_capture();
     }
   }
   // Patterns the game's data and the mark records, keeping the game mode, the
   // words that locate the marks and the car count and table.
   void fill(u32 seed) {
-    bytes keep = mem(0x661a60, 0x128);
-    u32 kept[] = {word(0x8290a0), word(0x655b9c), word(0x867504)};
+    const bytes cars = mem(at::car_count, 0x128);
+    const u32 kept[] = {word(at::game_mode), word(at::mark_index), word(at::mark_array)};
     for (u32 a = data_begin; a < data_end; ++a) host::byte(a) = pattern(a, seed);
     for (u32 i = 0; i < marks.size(); ++i) marks[i] = pattern(i, seed + 77);
-    memcpy((void *)(uintptr_t)0x661a60, keep.data(), keep.size());
-    word(0x8290a0) = kept[0], word(0x655b9c) = kept[1], word(0x867504) = kept[2];
+    memcpy((void *)(uintptr_t)at::car_count, cars.data(), cars.size());
+    word(at::game_mode) = kept[0];
+    word(at::mark_index) = kept[1];
+    word(at::mark_array) = kept[2];
+  }
+  void rewind_from(u32 now, i32 delta) {
+    word(at::tick) = now;
+    zp_rewind(delta);
   }
 };
 
-TEST_F(Rewind, SlotHoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
-  for (auto [n, fx, m] : std::vector<std::array<u32, 3>>{{3, 1, 2}, {1, 0, 2}, {16, 0, 0}, {2, 1, 0}}) {
+// --- what a slot holds and what a rewind puts back ---------------------------------
+
+using Slot = Ring;
+
+TEST_F(Slot, HoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
+  const struct { u32 cars, effects, marks; } cases[] = {{3, 1, 2}, {1, 0, 2}, {16, 0, 0}, {2, 1, 0}};
+  for (auto [n, fx, m] : cases) {
     SCOPED_TRACE(testing::Message() << n << " cars, effects " << fx << ", marks " << m);
     zp_ring_reset();
-    cfg_rewind_ticks = 128, cfg_rewind_effects = fx;
-    cars(n), mark_sections(m), fill(n);
-    word(0x853b5c) = 300;
+    cfg_rewind_ticks = 128;
+    race(n, m, fx);
+    fill(n);
+    word(at::tick) = 300;
     z9_zp_capture();
     ASSERT_EQ(zp_slot_size, fx ? 2772 * n + 125072 + 8 * m : 2772 * n + 7856);
-    const u8 *s = zp_ring + 300 % 128 * zp_slot_size;
+    const u8 *s = zp_slot(300);
     u32 off = 0;
     auto expect = [&](bytes want) {
       EXPECT_EQ(bytes(s + off, s + off + want.size()), want) << "at slot offset " << off;
       off += want.size();
     };
-    u32 header[4] = {300, word(0x853b34), n, 0};
+    u32 header[4] = {300, word(at::tick_alt), n, 0};
     expect(bytes((u8 *)header, (u8 *)(header + 4)));
     for (u32 i = 0; i < (fx ? 11 : 8); ++i) {
       expect(mem(regions[i].addr, regions[i].len));
-      for (u32 k = 0; i == 0 && k < n; ++k) expect(mem(car_objs[k], 2772));
+      for (u32 k = 0; i == 0 && k < n; ++k) expect(mem(car_objs[k], at::car_block));
     }
-    for (u32 i = 0; fx && i < m; ++i) expect(bytes(&marks[i * 13844 + 12], &marks[i * 13844 + 20]));
+    for (u32 i = 0; fx && i < m; ++i) expect(bytes(mark(i), mark(i) + mark_entry_size));
     EXPECT_EQ(off, zp_slot_size);
   }
 }
 
-// Captured at tick 500, scrambled, rewound from tick 503 with replay camera 3
-// showing; then the captured bytes scrambled again and the slot restored again.
-TEST_F(Rewind, RestoresEveryCapturedByteOnlyAndTheSameStateEachTime) {
-  cfg_rewind_ticks = 128, cfg_rewind_effects = 1;
-  cars(3), mark_sections(3), fill(1);
-  word(0x853b5c) = 500;
+// Captured at tick 500, scrambled, rewound from tick 503 with replay camera 3 showing.
+TEST_F(Slot, RewindRestoresEveryCapturedByteAndNothingElse) {
+  cfg_rewind_ticks = 128;
+  race(3, 3, 1);
+  fill(1);
+  word(at::tick) = 500;
   bytes captured = image(), captured_marks = marks;
   z9_zp_capture();
   fill(2);
-  word(0x853b5c) = 503, word(0x8290b8) = 3;
-  word(0x8290a0) = 0x51ed;  // the rewind neither looks at the mode nor keeps it
+  word(at::replay_camera) = 3;
+  word(at::game_mode) = 0x51ed;  // the rewind neither looks at the mode nor keeps it
   bytes want = image();
-  zp_rewind(-3);
-  auto each_part = [&](auto f) {
-    for (span r : regions) f(r.addr, r.len);
-    for (u32 car : car_objs) f(car, 2772);  // the rest of each car object stays
-  };
-  each_part([&](u32 a, u32 n) { memcpy(&want[a - data_begin], &captured[a - data_begin], n); });
-  at(want, 0x8290ac) = 1, at(want, 0x8290bc) = 5, at(want, 0x8290c4) = 3, at(want, 0x8290c0) = 1;
-  at(want, 0x5bf268) = at(captured, 0x853b34) >> 1;
+  rewind_from(503, -3);
+  for (span r : regions) memcpy(&want[r.addr - data_begin], &captured[r.addr - data_begin], r.len);
+  for (u32 car : car_objs) memcpy(&want[car - data_begin], &captured[car - data_begin], at::car_block);
+  word_in(want, at::paused) = 1;
+  word_in(want, at::control) = 5;
+  word_in(want, at::camera_request) = 3;
+  word_in(want, at::camera_request_flag) = 1;
+  word_in(want, at::half_tick) = word_in(captured, at::tick_alt) >> 1;
   EXPECT_EQ(diff(want), "");
-  for (u32 b = 0; b < 3 * 13844; ++b)
-    ASSERT_EQ(marks[b], b % 13844 - 12 < 8 ? captured_marks[b] : pattern(b, 2 + 77)) << b;
+  for (u32 b = 0; b < 3 * at::mark_record; ++b)
+    ASSERT_EQ(marks[b], b % at::mark_record - mark_entry < 8 ? captured_marks[b] : pattern(b, 2 + 77)) << b;
   EXPECT_EQ(test::log.back(), "zephal: rewound to tick 500 (-3)");
-
-  const bytes restored_marks = marks;
-  each_part([](u32 a, u32 n) { memset((void *)(uintptr_t)a, 0x5a, n); });
-  for (u32 i = 0; i < 3; ++i) memset(&marks[i * 13844 + 12], 0x5a, 8);
-  word(0x853b5c) = 503, zp_rewind(-3);
-  EXPECT_EQ(diff(want), "");
-  EXPECT_TRUE(marks == restored_marks);
 }
 
-TEST_F(Rewind, CarEntriesAndTheMarkArrayAreReadWhenCopying) {
-  cfg_rewind_effects = 1;
-  cars(3), mark_sections(2), fill(1);
-  word(0x661a88 + 4) = word(0x867504) = 0;  // car 1 and the mark array missing at capture
+// The slot of tick 40 taken again at tick 808 while car 1 and the marks are away.
+TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZeros) {
+  race(3, 2, 1);
+  fill(1);
   capture(40, 40);
-  word(0x661a88 + 4) = car_objs[1], word(0x661a88 + 8) = 0;  // car 1 back, car 2 gone at restore
-  word(0x867504) = (u32)(uintptr_t)marks.data();
-  bytes car2 = mem(car_objs[2], 0xc00);
-  word(0x853b5c) = 41, zp_rewind(-1);
-  EXPECT_EQ(mem(car_objs[1], 2772), bytes(2772, 0));
-  EXPECT_EQ(mem(car_objs[2], 0xc00), car2);
-  for (u32 b : {12u, 19u, 13844u + 12, 13844u + 19}) EXPECT_EQ(marks[b], 0) << b;
-  word(0x867504) = 0;  // no mark array at restore: no record is written
-  for (u8 &b : marks) b = 0xee;
-  word(0x853b5c) = 41, zp_rewind(-1);
-  EXPECT_EQ(marks, bytes(marks.size(), 0xee));
+  word(at::car_table + 4) = 0;
+  word(at::mark_array) = 0;
+  capture(808, 808);
+  word(at::car_table + 4) = car_objs[1];
+  word(at::mark_array) = (u32)(uintptr_t)marks.data();
+  rewind_from(809, -1);
+  EXPECT_EQ(mem(car_objs[1], at::car_block), bytes(at::car_block, 0));
+  for (u32 i = 0; i < 2; ++i) EXPECT_EQ(bytes(mark(i), mark(i) + mark_entry_size), bytes(8, 0)) << "mark " << i;
 }
 
-TEST_F(Rewind, RingIsBuiltAtACaptureAndRebuiltEmptyWhenTheRaceChanges) {
-  cfg_rewind_effects = 1, cfg_rewind_ticks = 100;  // fewer than 128 slots are not built
-  cars(8), mark_sections(6);
-  word(0x655b9c) = 4, word(0x8290a0) = 1;
-  capture(8, 8);  // outside the replay nothing is filed
-  word(0x8290a0) = 2, host::fail_virtual_alloc(1);
-  capture(9, 9);  // no ring and no message; retried at the next capture
-  EXPECT_EQ(zp_ring, nullptr);
-  EXPECT_EQ(zp_ring_count + zp_snapshot_exists(9), 0u);
+TEST_F(Slot, ACarOrMarkArrayMissingAtRestoreIsLeftAlone) {
+  race(3, 2, 1);
+  capture(40, 40);
+  fill(1);
+  word(at::car_table + 8) = 0;
+  word(at::mark_array) = 0;
+  const bytes car2 = mem(car_objs[2], host::car_object_size), marks_before = marks;
+  rewind_from(41, -1);
+  EXPECT_EQ(mem(car_objs[2], host::car_object_size), car2);
+  EXPECT_EQ(marks, marks_before);
+}
+
+// --- building the ring ----------------------------------------------------------------
+
+using Building = Ring;
+
+TEST_F(Building, TheFirstCaptureInAReplayBuildsItAFailedAllocationIsRetried) {
+  cfg_rewind_ticks = 100;  // fewer than 128 slots are not built
+  word(at::game_mode) = at::menu_mode;
+  capture(8, 8);
+  word(at::game_mode) = at::replay_mode;
+  host::fail_virtual_alloc(1);
+  capture(9, 9);
+  EXPECT_EQ(zp_snapshot_exists(9), 0);
   capture(10, 10);
-  host::make_car(8, 0, 0, 0), word(0x661a60) = 9, capture(11, 11);
-  EXPECT_EQ(zp_snapshot_exists(10) * 2 + zp_snapshot_exists(11), 1) << "earlier snapshots are gone";
-  EXPECT_EQ(host::virtual_blocks_live(), 1u) << "the old block is released";
-  word(0x655b9c) = 5, capture(12, 12);
-  word(0x655b9c) = 5000, capture(13, 14);  // not believed: no entries, and no rebuild at every tick
-  for (u32 n : {0u, 17u, 0xffffffffu}) word(0x661a60) = n, capture(15, 15);  // no race to file: the ring stays
-  EXPECT_EQ(zp_snapshot_exists(13) + zp_snapshot_exists(14) + zp_snapshot_exists(15), 2);
+  EXPECT_EQ(zp_snapshot_exists(10), 1);
+  EXPECT_EQ(test::log, list{ring_line(2772 + 7856)});
+}
+
+// A race of 1 to 16 cars is filed; another car count keeps the ring as it is.
+TEST_F(Building, ANewCarCountUpTo16StartsAnEmptyRingAndReleasesTheOld) {
+  cfg_rewind_ticks = 128;
+  cars(16);
+  for (u32 n : {0u, 17u, 0xffffffffu, 16u}) {
+    word(at::car_count) = 1;
+    capture(10, 10);
+    word(at::car_count) = n;
+    capture(11, 11);
+    EXPECT_EQ(zp_snapshot_exists(10), n == 16 ? 0 : 1) << n << " cars";
+  }
+  EXPECT_EQ(test::log, (list{ring_line(2772 + 7856), ring_line(16 * 2772 + 7856)}));
+  EXPECT_EQ(host::virtual_blocks_live(), 1u);
   zp_ring_reset();
   EXPECT_EQ(host::virtual_blocks_live(), 0u);
-  cfg_rewind_effects = 0;  // without effects the mark count never rebuilds
-  word(0x661a60) = 2, capture(1, 1);
-  word(0x655b9c) = 9, capture(2, 2);
-  EXPECT_EQ(zp_snapshot_exists(1) + zp_snapshot_exists(2), 2);
-  EXPECT_EQ(test::log, (list{"zephal: snapshot ring 128 x 147288 bytes", "zephal: snapshot ring 128 x 150060 bytes",
-                             "zephal: snapshot ring 128 x 150068 bytes", "zephal: snapshot ring 128 x 150020 bytes",
-                             "zephal: snapshot ring 128 x 13400 bytes"}));
 }
+
+TEST_F(Building, MarkSectionsUpTo4096AreFiledMoreAreNot) {
+  cfg_rewind_ticks = 128;
+  cfg_rewind_effects = 1;
+  // the last mark-section index, the entries a slot holds
+  const struct { u32 index, entries; } cases[] = {{~0u, 0}, {0, 1}, {4095, 4096}, {4096, 0}, {5000, 0}};
+  mark_sections(4097);
+  for (auto c : cases) {
+    zp_ring_reset();
+    test::log.clear();
+    word(at::mark_index) = c.index;
+    capture(10, 11);
+    EXPECT_EQ(test::log, list{ring_line(2772 + 125072 + 8 * c.entries)}) << "index " << c.index;
+  }
+}
+
+TEST_F(Building, AChangedMarkCountRebuildsTheRingOnlyWhenItHoldsEffects) {
+  for (u32 fx : {1u, 0u}) {
+    zp_ring_reset();
+    cfg_rewind_effects = fx;
+    mark_sections(10);
+    word(at::mark_index) = 1;
+    capture(1, 1);
+    word(at::mark_index) = 9;
+    capture(2, 2);
+    EXPECT_EQ(zp_snapshot_exists(1), fx ? 0 : 1) << "effects " << fx;
+  }
+}
+
+TEST_F(Building, RewindZeroFilesNothing) {
+  cfg_rewind = 0;
+  capture(1, 1);
+  EXPECT_EQ(zp_snapshot_exists(1), 0);
+  EXPECT_EQ(host::virtual_blocks_live(), 0u);
+}
+
+// --- rewind and seek ----------------------------------------------------------------------
+
+using Seek = Ring;
 
 // Seeks (s) and rewinds (r) by delta from tick now, with ticks first to last
 // filed and replay camera cam showing: the message, and where it lands, the
 // state of that tick, paused, with cameras 1 to 8 asked for again.
-TEST_F(Rewind, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
-  bytes before = image();
-  zp_seek(-1), zp_seek(+1), zp_rewind(-1);  // no ring: nothing to do or say
-  EXPECT_TRUE(test::log.empty());
-  EXPECT_EQ(diff(before), "");
+TEST_F(Seek, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
   struct { u32 first, last, now; char op; i32 delta; u32 cam; const char *msg; } cases[] = {
       {232, 999, 999, 's', -64, 8, "zephal: rewound to tick 935 (-64)"},
       {232, 999, 935, 's', +64, 1, "zephal: rewound to tick 999 (+64)"},  // slots ahead: a jump, not a run
       {232, 999, 999, 's', -900, 0, "zephal: rewound to tick 232 (-767)"},  // the oldest slot
+      {767, 1534, 1534, 's', -900, 3, "zephal: rewound to tick 767 (-767)"},  // the oldest in the last slot
       {100, 130, 100, 's', -1, 3, "zephal: seek -1: no snapshot"},  // nothing older, unwritten slots aside
       {0, 30, 30, 's', -64, 9, "zephal: rewound to tick 0 (-30)"},
       {0, 30, 0, 's', -1, 3, "zephal: rewound to tick 0 (+0)"},
@@ -198,9 +267,14 @@ TEST_F(Rewind, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
   };
   for (auto c : cases) {
     SCOPED_TRACE(c.msg);
-    zp_ring_reset(), capture(c.first, c.last), test::log.clear();
-    word(0x853b5c) = c.now, word(0x8290b8) = c.cam, word(0x8290ac) = 0, word(0x8290c4) = word(0x8290c0) = 0xaa;
-    before = image();
+    zp_ring_reset();
+    capture(c.first, c.last);
+    test::log.clear();
+    word(at::tick) = c.now;
+    word(at::replay_camera) = c.cam;
+    word(at::paused) = 0;
+    word(at::camera_request) = word(at::camera_request_flag) = 0xaa;
+    const bytes before = image();
     c.op == 's' ? zp_seek(c.delta) : zp_rewind(c.delta);
     EXPECT_EQ(test::log.empty() ? "" : test::log.back(), c.msg);
     u32 t;
@@ -208,54 +282,123 @@ TEST_F(Rewind, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
       EXPECT_EQ(diff(before), "");
       continue;
     }
-    EXPECT_EQ(std::tuple(word(0x7c3c04), word(0x853b5c), word(0x8290ac), word(0x8290bc)), std::tuple(t * 7, t, 1u, 5u));
-    EXPECT_EQ(std::pair(word(0x8290c4), word(0x8290c0)),
-              c.cam >= 1 && c.cam <= 8 ? std::pair(c.cam, 1u) : std::pair(0xaau, 0xaau));
+    EXPECT_EQ((std::array{word(at::filed_word), word(at::tick), word(at::paused), word(at::control)}),
+              (std::array{t * 7, t, 1u, 5u}));
+    const bool asked = c.cam >= 1 && c.cam <= 8;
+    EXPECT_EQ((std::array{word(at::camera_request), word(at::camera_request_flag)}),
+              (std::array{asked ? c.cam : 0xaau, asked ? 1u : 0xaau}));
   }
 }
 
-TEST_F(Rewind, ForwardBeyondTheRingRunsTheReplayUntilTheTarget) {
-  capture(0, 100);
-  word(0x8290ac) = 1, test::log.clear();
-  zp_seek(+64);  // silently
-  EXPECT_EQ(std::tuple(word(0x8290ac), word(0x8290bc), zp_seek_target, word(0x5bf268)), std::tuple(0u, 5u, 164u, 82u));
-  EXPECT_TRUE(test::log.empty());
-  cfg_rewind = 0;  // the capture handler tends the seek even when it files nothing
-  capture(101, 163);
-  EXPECT_EQ(word(0x8290ac), 0u);
-  capture(164, 164);
-  EXPECT_EQ(std::tuple(word(0x8290ac), zp_seek_target, zp_snapshot_exists(164)), std::tuple(1u, 0u, 0));
-  cfg_rewind = 1;
-  zp_seek(+10);  // another seek while one runs starts from the tick reached
-  capture(165, 170), zp_seek(+10);
-  EXPECT_EQ(zp_seek_target, 180u);
-  capture(185, 185);  // a tick past the target stops it too
-  EXPECT_EQ(word(0x8290ac), 1u);
-  zp_seek(+10), word(0x8290a0) = 3, capture(186, 186);  // leaving the replay cancels it
-  EXPECT_EQ(zp_seek_target, 0u);
+TEST_F(Seek, WithoutARingNothingIsDoneOrSaid) {
+  const bytes before = image();
+  zp_seek(-1);
+  zp_seek(+1);
+  zp_rewind(-1);
+  EXPECT_EQ(test::log, list{});
+  EXPECT_EQ(diff(before), "");
 }
 
-// The replay keys: a frame-handler pass every 10 ms on a clock about to wrap,
-// with ticks 0 to 767 filed; each seek is seen through its rewind's message.
-constexpr int comma = 188, period = 190, space = 32, shift = 0x10, ctrl = 0x11;
+// --- seeking forward past the ring: the replay runs to the target --------------------
 
-struct Keys : Rewind {
+struct ForwardSeek : Ring {
+  void SetUp() override {
+    Ring::SetUp();
+    capture(0, 100);
+    word(at::paused) = 1;
+    test::log.clear();
+  }
+  // The tick at which a capture paused the replay with control word 5; 1 for
+  // a pause without it; 0 for none.
+  u32 paused_at(u32 first, u32 last) {
+    word(at::control) = 0;
+    for (u32 t = first;; ++t) {
+      capture(t, t);
+      if (word(at::paused)) return word(at::control) == 5 ? t : 1;
+      if (t == last) return 0;
+    }
+  }
+};
+
+TEST_F(ForwardSeek, RunsTheReplayQuietlyAndPausesAtTheTarget) {
+  zp_seek(+64);
+  EXPECT_EQ((std::array{word(at::paused), word(at::control), word(at::half_tick)}), (std::array{0u, 5u, 82u}));
+  EXPECT_EQ(test::log, list{});
+  EXPECT_EQ(paused_at(101, 200), 164u);
+}
+
+TEST_F(ForwardSeek, ATickPastTheTargetStopsItToo) {
+  zp_seek(+64);
+  EXPECT_EQ(paused_at(170, 170), 170u);
+}
+
+TEST_F(ForwardSeek, ItStopsEvenWhenNothingIsFiled) {
+  zp_seek(+64);
+  cfg_rewind = 0;
+  EXPECT_EQ(paused_at(101, 200), 164u);
+  EXPECT_EQ(zp_snapshot_exists(164), 0);
+}
+
+TEST_F(ForwardSeek, ASecondSeekCountsFromTheTickReached) {
+  zp_seek(+64);
+  capture(101, 120);
+  zp_seek(+10);
+  EXPECT_EQ(paused_at(121, 200), 130u);
+}
+
+TEST_F(ForwardSeek, ATargetBeyondTheLastTickWaitsThere) {
+  zp_ring_reset();
+  capture(0xffffff00, 0xfffffff0);
+  zp_seek(+64);
+  EXPECT_EQ(word(at::half_tick), 0x7fffffffu);
+  EXPECT_EQ(paused_at(0xfffffff1, 0xffffffff), 0xffffffffu);
+}
+
+TEST_F(ForwardSeek, ARewindAbandonsIt) {
+  zp_seek(+64);
+  capture(101, 110);
+  zp_seek(-5);
+  word(at::paused) = 0;
+  EXPECT_EQ(paused_at(106, 200), 0u);
+}
+
+TEST_F(ForwardSeek, LeavingTheReplayCancelsIt) {
+  for (bool frame_pass : {true, false}) {
+    SetUp();
+    zp_seek(+64);
+    word(at::game_mode) = at::menu_mode;
+    if (frame_pass)
+      z9_zp_frame();
+    else
+      capture(101, 101);
+    word(at::game_mode) = at::replay_mode;
+    EXPECT_EQ(paused_at(102, 200), 0u) << (frame_pass ? "a frame pass" : "a capture") << " outside the replay";
+  }
+}
+
+// --- the replay keys: a frame-handler pass every 10 ms on a clock about to wrap,
+// with ticks 0 to 767 filed; each seek is seen through its rewind's message ----------
+
+struct ReplayKeys : Ring {
   list seeks;  // "<ms> <delta>"
   void SetUp() override {
-    Rewind::SetUp();
-    capture(0, 767), test::log.clear();
+    Ring::SetUp();
+    capture(0, 767);
+    test::log.clear();
   }
   void pass(u32 ms, const std::vector<int> &keys = {}) {  // keys down (+vk) or up (-vk) first
     for (int k : keys) host::set_key(abs(k), k > 0);
     size_t seen = test::log.size();
-    host::set_tick(0xffffff00 + ms), z9_zp_frame();
+    host::set_tick(0xffffff00 + ms);
+    z9_zp_frame();
     for (int delta; seen < test::log.size(); ++seen)
       if (sscanf(test::log[seen].c_str(), "zephal: rewound to tick %*u (%d)", &delta) == 1)
         seeks.push_back(test::format("%u %+d", ms, delta));
   }
 };
 
-TEST_F(Keys, SeekKeysFireAtThePressAfterTheDelayAndThenEveryRepeat) {
+TEST_F(ReplayKeys, SeekKeysFireAtThePressAfterTheDelayAndThenEveryRepeat) {
+  using at::comma, at::period, at::shift, at::ctrl;
   // Keys set down (+vk) or up (-vk) at the given ms; passes up to end; the seeks wanted.
   struct run { const char *what; i32 delay; std::vector<std::pair<u32, std::vector<int>>> keys; u32 end; list want; };
   for (const run &r : {
@@ -271,38 +414,43 @@ TEST_F(Keys, SeekKeysFireAtThePressAfterTheDelayAndThenEveryRepeat) {
            run{"no delay: repeats from the next pass", 0, {{0, {period}}}, 230, {"0 +1", "10 +1", "110 +1", "210 +1"}},
        }) {
     SCOPED_TRACE(r.what);
-    zp_keys_reset(), host::release_all_keys(), seeks.clear();
-    word(0x853b5c) = 760, cfg_rewind_delay = r.delay;
+    zp_keys_reset();
+    host::release_all_keys();
+    seeks.clear();
+    word(at::tick) = 760;
+    cfg_rewind_delay = r.delay;
     for (u32 ms = 0, e = 0; ms <= r.end; ms += 10)
       pass(ms, e < r.keys.size() && r.keys[e].first == ms ? r.keys[e++].second : std::vector<int>{});
     EXPECT_EQ(seeks, r.want);
   }
 }
 
-TEST_F(Keys, PauseKeyTogglesTheLowestBitOncePerPress) {
-  for (u32 ms = 0; ms <= 500; ms += 10) pass(ms, {space});
-  EXPECT_EQ(std::pair(word(0x8290ac), word(0x8290bc)), std::pair(1u, 5u)) << "paused once, control word 5";
-  pass(510, {-space}), pass(520, {space});
-  EXPECT_EQ(word(0x8290ac), 0u);
-  word(0x8290ac) = 2;  // bit 0 clear: paused next
-  pass(530, {-space}), pass(540, {space});
-  EXPECT_EQ(word(0x8290ac), 1u);
+TEST_F(ReplayKeys, ThePauseKeyTogglesTheLowestBitOncePerPress) {
+  for (u32 ms = 0; ms <= 500; ms += 10) pass(ms, {at::space});
+  EXPECT_EQ((std::array{word(at::paused), word(at::control)}), (std::array{1u, 5u}));
+  pass(510, {-at::space});
+  pass(520, {at::space});
+  EXPECT_EQ(word(at::paused), 0u);
+  word(at::paused) = 2;  // bit 0 clear: paused next
+  pass(530, {-at::space});
+  pass(540, {at::space});
+  EXPECT_EQ(word(at::paused), 1u);
 }
 
-TEST_F(Keys, OutsideReplayNothingActsAndAPendingSeekIsCancelled) {
-  pass(0, {space});
-  word(0x8290a0) = 1, zp_seek_target = 900, word(0x8290ac) = 0;
-  for (u32 ms = 10; ms <= 1500; ms += 10) pass(ms, {-space, comma, period, ctrl, '4'});
-  EXPECT_EQ(zp_seek_target, 0u) << "a pending seek is cancelled";
-  EXPECT_TRUE(test::log.empty());
-  word(0x8290a0) = 2;  // space still counts as held from the last replay pass
-  pass(1510, {-comma, -period, -ctrl, -'4', space});
-  EXPECT_EQ(word(0x8290ac), 0u);
+TEST_F(ReplayKeys, OutsideReplayNothingActs) {
+  pass(0, {at::space});
+  word(at::game_mode) = at::menu_mode;
+  word(at::paused) = 0;
+  for (u32 ms = 10; ms <= 1500; ms += 10) pass(ms, {-at::space, at::comma, at::period, at::ctrl, at::digit(4)});
+  EXPECT_EQ(test::log, list{});
+  word(at::game_mode) = at::replay_mode;  // space still counts as held from the last replay pass
+  pass(1510, {-at::comma, -at::period, -at::ctrl, -at::digit(4), at::space});
+  EXPECT_EQ(word(at::paused), 0u);
 }
 
-TEST_F(Keys, DigitKeysComeLastAndSaveWithTheCtrlOfTheSamePass) {
-  word(0x853b5c) = 700;
-  pass(0, {ctrl, comma, '4'});  // a save of preset 4, with no track loaded here
+TEST_F(ReplayKeys, DigitKeysComeLastAndSaveWithTheCtrlOfTheSamePass) {
+  word(at::tick) = 700;
+  pass(0, {at::ctrl, at::comma, at::digit(4)});  // a save of preset 4, with no track loaded here
   EXPECT_EQ(test::log, (list{"zephal: rewound to tick 60 (-640)", "zephal: preset: no track path"}));
 }
 

@@ -27,7 +27,11 @@ struct csv {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
       rows.emplace_back(1);
-      for (char c : line) c == ',' ? (void)rows.back().emplace_back() : rows.back().back().push_back(c);
+      for (char c : line)
+        if (c == ',')
+          rows.back().emplace_back();
+        else
+          rows.back().back().push_back(c);
     }
   }
   size_t size() const { return rows.empty() ? 0 : rows.size() - 1; }

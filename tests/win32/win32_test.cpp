@@ -14,10 +14,13 @@ namespace {
 namespace fs = std::filesystem;
 using std::string;
 
-struct profile : testing::Test {
+struct PrivateProfile : testing::Test {
   test::temp_dir dir;
   string win(const string &name) { return host::windows_path(dir / name); }
-  string put(const string &name, const string &bytes) { return test::write_text(dir / name, bytes), win(name); }
+  string put(const string &name, const string &bytes) {
+    test::write_text(dir / name, bytes);
+    return win(name);
+  }
   string slurp(const string &name) { return test::read_text(dir / name); }
   long files() { return std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()); }
 };
@@ -33,7 +36,7 @@ string gpps(const char *app, const char *key, const string &f, const char *def =
   return std::to_string(r) + "," + (n ? string(buf) : string(1, buf[0]));
 }
 
-TEST_F(profile, ValuesDefaultsAndTruncationAsWindowsGivesThem) {
+TEST_F(PrivateProfile, ValuesDefaultsAndTruncationAsWindowsGivesThem) {
   struct row { string file; const char *app, *key, *want, *def = "default"; DWORD n = 100; } rows[] = {
       {"[section1]\r\nname1=val1\r\n", "SECTION1", "NaMe1", "4,val1"}, {"[ s1 ]\r\nk=v\r\n", "s1", "k", "1,v"},
       {"[s]\r\n  key  =  value  \r\n", "  s ", "  key ", "5,value"}, {"[s]\r\nk=\"val2\"\r\n", "s", "k", "4,val2"},
@@ -59,7 +62,7 @@ TEST_F(profile, ValuesDefaultsAndTruncationAsWindowsGivesThem) {
   EXPECT_EQ(GetPrivateProfileStringA("s", "k", "default", buf, 16, nullptr), 7u);
 }
 
-TEST_F(profile, IntegersAsWindowsConvertsThemFromTheFileAsItIsNow) {
+TEST_F(PrivateProfile, IntegersAsWindowsConvertsThemFromTheFileAsItIsNow) {
   struct row { const char *value; int def; u32 want; } rows[] = {
       {"1", -1, 1}, {"+1", -1, 1}, {"-1", 1, 0xffffffff}, {"4294967296", -1, 0}, {"4294967297", -1, 1},
       {"-4294967297", 1, 0xffffffff}, {"42A94967297", -1, 42}, {"B4294967297", -1, 0}, {"   42", -1, 42},
@@ -75,7 +78,7 @@ TEST_F(profile, IntegersAsWindowsConvertsThemFromTheFileAsItIsNow) {
   EXPECT_EQ(GetPrivateProfileIntA("Test", "ProfileInt", 5, win("none.ini").c_str()), 5u);
 }
 
-TEST_F(profile, WritesBuildAFileAsWindowsDoes) {
+TEST_F(PrivateProfile, WritesBuildAFileAsWindowsDoes) {
   const string f = win("a.ini");  // not there yet
   for (auto [a, k, v] : {std::tuple{"App1", "key1", ""}, {"App1", "key2", "string2"}, {"App2", "key4", "string4"},
                          {"app1", "KEY2", "again"}, {"App1", "key3", "string3"}, {"App3", "key5", "string5"}})
@@ -87,7 +90,7 @@ TEST_F(profile, WritesBuildAFileAsWindowsDoes) {
   EXPECT_EQ(files(), 1);
 }
 
-TEST_F(profile, WritesChangeOnlyTheirOwnLine) {
+TEST_F(PrivateProfile, WritesChangeOnlyTheirOwnLine) {
   const string rest = "[other]\rk=v\r\n\r\n";
   string f = put("a.ini", "; settings\r\n\r\n[Sec]\n  Key = 1 ; old\n\n;tail comment\r\n" + rest);
   EXPECT_TRUE(wpps("SEC", "KEY", "  2", f));
@@ -103,7 +106,7 @@ TEST_F(profile, WritesChangeOnlyTheirOwnLine) {
   EXPECT_EQ(files(), 3);  // no temporary left
 }
 
-TEST_F(profile, FailedWritesLeaveTheOriginalIntact) {
+TEST_F(PrivateProfile, FailedWritesLeaveTheOriginalIntact) {
   const string before = "[s]\r\nk=1\r\n";
   EXPECT_FALSE(wpps("s", "k", "2", win("nodir/a.ini")));
   // Windows' read-only attribute: no write permission at all.
@@ -126,7 +129,7 @@ TEST_F(profile, FailedWritesLeaveTheOriginalIntact) {
   EXPECT_EQ(files(), 2);  // no temporary left
 }
 
-TEST(host_win32, KeyboardClockAndExecutablePath) {
+TEST(Win32StandIns, KeyboardClockAndExecutablePath) {
   host::release_all_keys();
   // {key, then down (1), up (0), tapped (2) or left (-1), what the query says}
   const int steps[][3] = {{'A', -1, 0},     {'A', 1, 0x8001}, {'A', -1, 0x8000},     {'A', 1, 0x8000},
@@ -156,7 +159,7 @@ TEST(host_win32, KeyboardClockAndExecutablePath) {
   EXPECT_STREQ(buf, "Z:\\zephal\\game.ex");
 }
 
-TEST(host_win32, WindowsPathsFindLinuxFilesWithoutRegardToCase) {
+TEST(Win32StandIns, WindowsPathsFindLinuxFilesWithoutRegardToCase) {
   test::temp_dir t;
   const string dir = t.path, w = host::windows_path(dir);
   std::filesystem::create_directories(dir + "/Game/Tracks");
@@ -171,7 +174,7 @@ TEST(host_win32, WindowsPathsFindLinuxFilesWithoutRegardToCase) {
   EXPECT_NE(host::linux_path("Q:\\tmp").substr(0, 4), "/tmp");  // no root: no file
 }
 
-TEST(host_win32, VirtualAllocGivesZeroedBlocksAndCanBeMadeToFail) {
+TEST(Win32StandIns, VirtualAllocGivesZeroedBlocksAndCanBeMadeToFail) {
   const u32 blocks = host::virtual_blocks_live();
   const SIZE_T size = 1 << 20;
   auto alloc = [&] { return (u8 *)VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); };
