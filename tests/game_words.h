@@ -19,7 +19,7 @@ constexpr u32 tick = 0x853b5c, tick_alt = 0x853b34, half_tick = 0x5bf268;
 constexpr u32 filed_word = 0x7c3c04;      // the first word a snapshot keeps
 
 // Replay camera 0's hand-over.
-constexpr u32 cam0_word = 0x8290c8, cam0_flag = 0x5c3aec, cam0_state = 0x81ac5c;  // flag, state: bytes
+constexpr u32 cam0_timer = 0x8290c8, cam0_request = 0x5c3aec, cam0_state = 0x81ac5c;  // request, state: bytes
 
 // Cars and mark sections.
 constexpr u32 car_count = 0x661a60, car_table = 0x661a88;  // 64 slots of car objects
@@ -29,8 +29,8 @@ constexpr u32 mark_index = 0x655b9c, mark_array = 0x867504, mark_record = 13844;
 constexpr u32 mouse_left = 0x689500, mouse_top = 0x689504, mouse_right = 0x689508, mouse_bottom = 0x68950c;
 constexpr u32 mouse_x = 0x689510, mouse_y = 0x689514;
 
-// The camera shown in view v: the word at view_camera_top + 4v, else at view_camera + 4v.
-constexpr u32 view_camera = 0x661950, view_camera_top = 0x661958;
+// The camera shown in view v: the word at view_camera_override + 4v, else at view_camera_base + 4v.
+constexpr u32 view_camera_base = 0x661950, view_camera_override = 0x661958;
 constexpr u32 camera_driven = 0x829060;   // the free camera writes 0 on every call it drives
 
 // The track's folder: a string, and a table of names by track number.

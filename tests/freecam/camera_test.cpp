@@ -407,23 +407,23 @@ TEST_F(ReplayCameraKey, LAsksForTheNextReplayCamera) {
 
 // An earlier hand-over is long done (state 0xff); this one waits until the game is done again.
 TEST_F(ReplayCameraKey, AfterCameraEightTheGameIsHandedCameraZero) {
-  test::set_words({{at::replay_camera, 8}, {at::cam0_word, 5}});
+  test::set_words({{at::replay_camera, 8}, {at::cam0_timer, 5}});
   host::byte(at::cam0_state) = 0xff;
   tick();
   press('L');
-  EXPECT_EQ(test::words({at::cam0_word, at::camera_request_flag}), (test::values{0, 0}));
-  EXPECT_EQ((std::array{host::byte(at::cam0_flag), host::byte(at::cam0_state)}), (std::array<u8, 2>{1, 0}));
+  EXPECT_EQ(test::words({at::cam0_timer, at::camera_request_flag}), (test::values{0, 0}));
+  EXPECT_EQ((std::array{host::byte(at::cam0_request), host::byte(at::cam0_state)}), (std::array<u8, 2>{1, 0}));
   EXPECT_EQ(test::log, Log{"zephal: replay camera -> 0"});
   host::byte(at::cam0_state) = 0xff;
   tick();
-  EXPECT_EQ(host::byte(at::cam0_flag), 0);
+  EXPECT_EQ(host::byte(at::cam0_request), 0);
 }
 
 // --- the replay interface held back ---------------------------------------------------
 
 using Suppression = FreeCam;
 
-// A view's camera is the word at view_camera_top + 4v, else at view_camera + 4v.
+// A view's camera is the word at view_camera_override + 4v, else at view_camera_base + 4v.
 TEST_F(Suppression, HeldBackWhileAViewShowsItsFreeCamera) {
   // view, its two camera words (1: the flown camera, 2: another), the camera's type then; whether it is held back
   const struct { u32 view, top, base, type; i32 held; } cases[] = {
@@ -437,7 +437,7 @@ TEST_F(Suppression, HeldBackWhileAViewShowsItsFreeCamera) {
     tick(flown);
     word(flown + at::cam_type) = c.type;
     const u32 cams[] = {0, flown, host::make_camera(at::free_camera, c.view)};
-    test::set_words({{at::view_camera_top + 4 * c.view, cams[c.top]}, {at::view_camera + 4 * c.view, cams[c.base]}});
+    test::set_words({{at::view_camera_override + 4 * c.view, cams[c.top]}, {at::view_camera_base + 4 * c.view, cams[c.base]}});
     EXPECT_EQ(z9_zp_ui_suppressed(), c.held) << c.view << " " << c.top << " " << c.base << " " << c.type;
     EXPECT_EQ(word(flown + at::cam_cc), c.held ? 0u : 11u);
   }
@@ -481,12 +481,12 @@ TEST(GameWords, TestNamesAreThePluginsAddresses) {
       {at::game_mode, ga_mode}, {at::replay_mode, mode_replay}, {at::paused, ga_pause}, {at::control, ga_control},
       {at::replay_camera, ga_cam_current}, {at::camera_request, ga_cam_request},
       {at::camera_request_flag, ga_cam_request_flag}, {at::tick, ga_tick}, {at::tick_alt, ga_tick_alt},
-      {at::half_tick, ga_half_tick}, {at::filed_word, zp_layout[0].addr}, {at::cam0_word, ga_cam0_word},
-      {at::cam0_flag, ga_cam0_flag}, {at::cam0_state, ga_cam0_state}, {at::car_count, ga_car_count},
+      {at::half_tick, ga_half_tick}, {at::filed_word, zp_layout[0].addr}, {at::cam0_timer, ga_cam0_timer},
+      {at::cam0_request, ga_cam0_request}, {at::cam0_state, ga_cam0_state}, {at::car_count, ga_car_count},
       {at::car_table, ga_car_table}, {at::mark_index, ga_mark_index}, {at::mark_array, ga_mark_array},
       {at::mark_record, mark_record_size}, {at::mouse_left, ga_mouse_left}, {at::mouse_top, ga_mouse_top},
       {at::mouse_right, ga_mouse_right}, {at::mouse_bottom, ga_mouse_bottom}, {at::mouse_x, ga_mouse_x},
-      {at::mouse_y, ga_mouse_y}, {at::view_camera, ga_view_cam}, {at::view_camera_top, ga_view_cam_top},
+      {at::mouse_y, ga_mouse_y}, {at::view_camera_base, ga_view_cam_base}, {at::view_camera_override, ga_view_cam_override},
       {at::camera_driven, ga_cam_driven}, {at::track_dir, ga_track_dir}, {at::track_number, ga_track_number},
       {at::track_names, ga_track_names}, {at::cam_type, cam_off_type}, {at::cam_target, cam_off_target},
       {at::cam_target2, cam_off_target2}, {at::cam_view, cam_off_view}, {at::cam_pos, cam_off_pos},

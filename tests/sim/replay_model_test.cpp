@@ -81,8 +81,8 @@ TEST_F(ReplayModel, CameraRequestsAndTheChangeToCameraZero) {
   // The handshake the free camera's L key starts from camera 8.
   g.request_camera(7);
   frames(1);
-  word(at::cam0_word) = 0;
-  byte(at::cam0_flag) = 1;
+  word(at::cam0_timer) = 0;
+  byte(at::cam0_request) = 1;
   byte(at::cam0_state) = 0;
   frames(sim::cam0_fade_frames - 1);
   EXPECT_EQ(std::tuple(word(at::replay_camera), byte(at::cam0_state)), std::tuple(7u, (u8)0)) << "still fading";
