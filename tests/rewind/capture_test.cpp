@@ -148,6 +148,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
       {"no ring", 768, {}},
       {"tick 0 in the ring", 768, {{1, 0, 30}}},
       {"two laps", 768, {{1, 232, 999}}},
+      {"the oldest in the last slot of a ring of 130", 130, {{1, 129, 258}}},
       {"ticks wrapping past 2^32", 128, {{1, 0xfffffff0, 20}}},
       {"a rebuild for another car count", 128, {{2, 0, 300}, {3, 301, 310}}},
       {"back to the first car count", 128, {{2, 0, 300}, {3, 301, 310}, {2, 40, 41}}},
