@@ -232,7 +232,7 @@ TEST_F(PresetRecall, WithTheCameraOffItWaitsForTheFreeCamerasFirstTick) {
   press(5);  // the second recall replaces the first
   EXPECT_EQ((std::array{word(at::camera_request), word(at::camera_request_flag)}), (std::array{7u, 1u}));
   EXPECT_EQ(test::log, strs{});
-  test::write_text(ini, "[Pos5]\nused=1\nx=40400000\nm8=3F800000\n");  // facing +z
+  test::write_text(ini, "[Pos5]\nused=1\nx=40400000\nz=00000000\nm8=3F800000\n");  // at z 0, facing +z
   const u32 view1 = host::make_camera(at::free_camera, 1), view2 = host::make_camera(at::free_camera, 2);
   z9_zp_freecam_tick(view1);
   EXPECT_EQ(bits(zp[0].x), 0u) << "not for view 1";
