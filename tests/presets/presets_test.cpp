@@ -232,12 +232,15 @@ TEST_F(PresetRecall, WithTheCameraOffItWaitsForTheFreeCamerasFirstTick) {
   press(5);  // the second recall replaces the first
   EXPECT_EQ((std::array{word(at::camera_request), word(at::camera_request_flag)}), (std::array{7u, 1u}));
   EXPECT_EQ(test::log, strs{});
-  test::write_text(ini, "[Pos5]\nused=1\nx=40400000\n");
+  test::write_text(ini, "[Pos5]\nused=1\nx=40400000\nz=00000000\nm8=3F800000\n");  // at z 0, facing +z
   const u32 view1 = host::make_camera(at::free_camera, 1), view2 = host::make_camera(at::free_camera, 2);
   z9_zp_freecam_tick(view1);
   EXPECT_EQ(bits(zp[0].x), 0u) << "not for view 1";
+  host::set_key('W', true);  // the recall's tick flies on from the recalled pose
   z9_zp_freecam_tick(view2);
+  host::release_all_keys();
   EXPECT_EQ(word(view2 + at::cam_pos), 0x40400000u);
+  EXPECT_NE(word(view2 + at::cam_pos + 8), 0u) << "moved forward from the recalled pose";
   set_bits(zp[0].x, 0);
   z9_zp_freecam_tick(view2);
   EXPECT_EQ(word(view2 + at::cam_pos), 0u) << "recalled once";

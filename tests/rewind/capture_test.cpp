@@ -153,6 +153,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
       {"back to the first car count", 128, {{2, 0, 300}, {3, 301, 310}, {2, 40, 41}}},
       {"a full ring of 4096 slots", 4096, {{1, 100, 4300}}},
       {"more slots than the index holds", 4100, {{1, 7, 4110}}},
+      {"the oldest in the last slot, past the index", 4100, {{1, 4099, 8198}}},
   };
   for (auto &c : cases) {
     SCOPED_TRACE(c.what);

@@ -439,10 +439,12 @@ TEST_F(ReplayKeys, ThePauseKeyTogglesTheLowestBitOncePerPress) {
 
 TEST_F(ReplayKeys, OutsideReplayNothingActs) {
   pass(0, {at::space});
-  word(at::game_mode) = at::menu_mode;
-  word(at::paused) = 0;
-  for (u32 ms = 10; ms <= 1500; ms += 10) pass(ms, {-at::space, at::comma, at::period, at::ctrl, at::digit(4)});
-  EXPECT_EQ(test::log, list{});
+  for (u32 mode : {at::menu_mode, at::replay_mode + 1}) {  // modes below and above the replay's
+    word(at::game_mode) = mode;
+    word(at::paused) = 0;
+    for (u32 ms = 10; ms <= 1500; ms += 10) pass(ms, {-at::space, at::comma, at::period, at::ctrl, at::digit(4)});
+    EXPECT_EQ(test::log, list{});
+  }
   word(at::game_mode) = at::replay_mode;  // space still counts as held from the last replay pass
   pass(1510, {-at::comma, -at::period, -at::ctrl, -at::digit(4), at::space});
   EXPECT_EQ(word(at::paused), 0u);

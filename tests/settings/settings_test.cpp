@@ -72,9 +72,18 @@ TEST_F(settings, ClampsAtAndAcrossTheirBounds) {
     }
   }
   EXPECT_EQ(clamped, 9);  // RewindTicks both ways, five lower bounds of rewind, two of the boosts
-  // The boosts clamp the converted value at 1.0: 5 tenths give 1.0, not 0.5.
+  // The bounds players are told of, written out here rather than taken from
+  // the table. The boosts clamp the converted value at 1.0: 5 tenths give 1.0.
   load("[Zephal]\r\nBoost=5\r\nBoostCtrl=11\r\n");
   EXPECT_EQ(std::pair(cfg_boost, cfg_boost_ctrl), std::pair(1.0f, 1.1f));
+  const struct { const char *line; const i32 *global; i32 want; } bounds[] = {
+      {"RewindTicks=127", &cfg_rewind_ticks, 128}, {"RewindTicks=5000", &cfg_rewind_ticks, 4096},
+      {"RewindRepeatMs=19", &cfg_rewind_repeat, 20}, {"RewindStep=0", &cfg_rewind_step, 1},
+      {"RewindRepeatDelayMs=-1", &cfg_rewind_delay, 0}};
+  for (auto &b : bounds) {
+    load(test::format("[Zephal]\r\n%s\r\n", b.line).c_str());
+    EXPECT_EQ(*b.global, b.want) << b.line;
+  }
 }
 
 TEST_F(settings, PathsThatCannotBeFormedLeaveTheBuiltInValues) {
