@@ -21,6 +21,7 @@ struct key_state {
   bool pressed_since_query = false;
 };
 key_state keys[256];
+std::vector<int> *key_queries = nullptr;  // see record_key_queries
 u32 clock_ms = 0;
 std::string module_path = "Z:\\zephal\\game.exe";
 std::map<char, std::string> drive_roots = {{'Z', "/"}};
@@ -65,6 +66,8 @@ void release_all_keys() {
 }
 
 bool key_is_down(int vk) { return valid_key(vk) && keys[vk].down; }
+
+void record_key_queries(std::vector<int> *into) { key_queries = into; }
 
 void set_tick(u32 ms) { clock_ms = ms; }
 void advance_tick(u32 ms) { clock_ms += ms; }
@@ -146,6 +149,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size) {
 DWORD WINAPI GetTickCount(void) { return clock_ms; }
 
 SHORT WINAPI GetAsyncKeyState(int vk) {
+  if (key_queries) key_queries->push_back(vk);
   if (!valid_key(vk)) return 0;
   key_state &k = keys[vk];
   u16 r = (k.down ? 0x8000 : 0) | (k.pressed_since_query ? 1 : 0);

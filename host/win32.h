@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32.h"
 
@@ -15,6 +16,10 @@ namespace host {
 void set_key(int vk, bool down);
 void release_all_keys();
 bool key_is_down(int vk);
+// Every key GetAsyncKeyState is asked about, in order, appended to *into
+// until the next call (nullptr stops it): the order of the plug-in's calls
+// is part of its behaviour.
+void record_key_queries(std::vector<int> *into);
 
 // Clock behind GetTickCount, in milliseconds; wraps modulo 2^32.
 void set_tick(u32 ms);

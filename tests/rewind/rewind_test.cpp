@@ -450,6 +450,16 @@ TEST_F(ReplayKeys, OutsideReplayNothingActs) {
   EXPECT_EQ(word(at::paused), 0u);
 }
 
+TEST_F(ReplayKeys, APassAsksForShiftAndCtrlThenPauseBackForwardThenTheTenDigits) {
+  std::vector<int> asked;
+  host::record_key_queries(&asked);
+  pass(0);
+  host::record_key_queries(nullptr);
+  std::vector<int> want = {VK_SHIFT, VK_CONTROL, at::space, at::comma, at::period};
+  for (int n = 0; n < 10; ++n) want.push_back(at::digit(n));
+  EXPECT_EQ(asked, want);
+}
+
 TEST_F(ReplayKeys, DigitKeysComeLastAndSaveWithTheCtrlOfTheSamePass) {
   word(at::tick) = 700;
   pass(0, {at::ctrl, at::comma, at::digit(4)});  // a save of preset 4, with no track loaded here
