@@ -167,13 +167,13 @@ runner=$(cat "$bld/runner")
 # mutant of each folder; sim_run (the simulator, a few seconds a scenario)
 # always comes last. Tests that load the DLL have "Dll" in their names and
 # run only in the DLL stage.
-base_order="freecam_camera rewind_ring presets_file settings_read loader_module patching_walk patching_stubs artefacts_tables"
+base_order="freecam_camera rewind_ring rewind_capture presets_file settings_read loader_module patching_walk patching_stubs artefacts_tables"
 declare -A first=(
-  [freecam/]="freecam_camera presets_file" [rewind/]="rewind_ring" [presets/]="presets_file"
+  [freecam/]="freecam_camera presets_file" [rewind/]="rewind_ring rewind_capture" [presets/]="presets_file"
   [plugin/]="settings_read loader_module rewind_ring" [z9sdk/]="patching_walk loader_module"
   [patches/]="patching_stubs loader_module")
 declare -A group=(
-  [freecam_camera]=freecam [rewind_ring]=rewind [presets_file]=presets [settings_read]=settings
+  [freecam_camera]=freecam [rewind_ring]=rewind [rewind_capture]=rewind [presets_file]=presets [settings_read]=settings
   [loader_module]=loader [patching_walk]=patching [patching_stubs]=patching
   [artefacts_tables]=artefacts [sim_run]=sim)
 dll_programs="freecam_camera artefacts_tables sim_run"

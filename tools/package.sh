@@ -32,12 +32,14 @@ done
 version=$(sed -n 's/^#define ZEPHAL_VERSION "\([^"]*\)"$/\1/p' plugin/version.h)
 [ -n "$version" ] || { echo "package: no version in plugin/version.h" >&2; exit 1; }
 
-# Source in out/ or the tree, name in the archive.
+# Source in the build's artefact folder (out/, or ZEPHAL_OUT where a build
+# was told another one, as the sanitizer run is) or the tree; name in the archive.
+art=${ZEPHAL_OUT:-out}
 files=(
-  "out/zephal.z9p:zephal.z9p"
-  "out/zephal-check.exe:zephal-check.exe"
-  "out/zephal-presets.exe:zephal-presets.exe"
-  "out/zephal.ini:zephal.ini"
+  "$art/zephal.z9p:zephal.z9p"
+  "$art/zephal-check.exe:zephal-check.exe"
+  "$art/zephal-presets.exe:zephal-presets.exe"
+  "$art/zephal.ini:zephal.ini"
   "docs/PLAYING.md:PLAYING.md"
   "CHANGES:CHANGES.txt"
   "LICENSE:LICENSE.txt"

@@ -127,8 +127,11 @@ TEST_F(Outputs, AHundredThousandFramesMakeASmallPictureInFlatMemory) {
   EXPECT_TRUE(has(svg, "data-kind=\"rewind-back\"")) << "no rewinds drawn";
   EXPECT_EQ(csv_rows(busy), 100000u);
   // Twenty times the frames, the same memory: nothing of the run piles up.
+  // (Not under AddressSanitizer, whose allocator keeps freed blocks aside.)
+#ifndef __SANITIZE_ADDRESS__
   EXPECT_LT(busy.run.max_rss_kb - short_busy.run.max_rss_kb, 4096) << busy.run.max_rss_kb << " KB against "
                                                                      << short_busy.run.max_rss_kb << " KB";
+#endif
 }
 
 TEST_F(Outputs, EveryColumnIsExplainedInTheReadmeAndEveryValueIsInRange) {

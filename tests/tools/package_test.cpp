@@ -28,7 +28,7 @@ struct Package : ::testing::Test {
   const string name = "zephal-" + dll_version();
   string archive() { return dir / (name + ".zip"); }
   test::ran build() {
-    return shell("cd " + test::quote(ZEPHAL_SOURCE) + " && bash tools/package.sh --no-build --out " +
+    return shell("cd " + test::quote(ZEPHAL_SOURCE) + " && ZEPHAL_OUT=" + test::quote(ZEPHAL_OUT_DIR) + " bash tools/package.sh --no-build --out " +
                  test::quote(dir.path));
   }
 };
