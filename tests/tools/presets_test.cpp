@@ -36,7 +36,7 @@ struct Presets : test::plugin {
     word(0x7c4ce4) = 3;
     word(0x5ba21c + 12) = test::game_string("alpine");
     for (u32 i = 0; i < 5; ++i) host::make_car(i, 0, 0, 0);
-    word(0x661a60) = 5;
+    word(at::car_count) = 5;
     cam = host::make_camera(7, 0);
   }
   // The plug-in's own save of a pose under Ctrl+n.
