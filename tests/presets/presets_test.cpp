@@ -234,8 +234,10 @@ TEST_F(PresetRecall, WithTheCameraOffItWaitsForTheFreeCamerasFirstTick) {
   EXPECT_EQ(test::log, strs{});
   test::write_text(ini, "[Pos5]\nused=1\nx=40400000\nz=00000000\nm8=3F800000\n");  // at z 0, facing +z
   const u32 view1 = host::make_camera(at::free_camera, 1), view2 = host::make_camera(at::free_camera, 2);
+  word(at::camera_request_flag) = 0;
   z9_zp_freecam_tick(view1);
   EXPECT_EQ(bits(zp[0].x), 0u) << "not for view 1";
+  EXPECT_EQ(word(at::camera_request_flag), 0u) << "nor asked for again";
   host::set_key('W', true);  // the recall's tick flies on from the recalled pose
   z9_zp_freecam_tick(view2);
   host::release_all_keys();
