@@ -24,8 +24,8 @@
 #include "plugin/log.h"
 #include "plugin/settings.h"
 #include "presets/presets.h"
-#include "rewind/keys.h"
 #include "rewind/ring.h"
+#include "tests/fresh_module.h"
 
 namespace {
 
@@ -48,10 +48,7 @@ void fresh_game(u32 cam_type) {
   host::game_reset();
   host::release_all_keys();
   host::loader_reset();
-  zp_reset_settings();
-  zp[0] = zp[1] = freecam_record{};
-  zp_ring_reset();
-  zp_keys_reset();
+  fresh_module();
   word(ga_mode) = mode_replay;
   for (u32 i = 0; i < 3; ++i) car = host::make_car(i, 10.0f * (f32)i, 0, 0);
   word(ga_car_count) = 3;

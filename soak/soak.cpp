@@ -35,8 +35,8 @@
 #include "plugin/log.h"
 #include "plugin/settings.h"
 #include "presets/presets.h"
-#include "rewind/keys.h"
 #include "rewind/ring.h"
+#include "tests/fresh_module.h"
 #include "z9sdk/z9.h"
 
 extern "C" u32 Z9_Apply(const z9_ctx *ctx);
@@ -156,12 +156,7 @@ class soak {
  private:
   void start_game() {
     // The plug-in as a freshly loaded module, the game freshly started.
-    zp_reset_settings();
-    zp[0] = zp[1] = freecam_record{};
-    zp_ring_reset();
-    zp_keys_reset();
-    g_pending_preset = -1;
-    for (u32 &f : g_prev_num) f = 0;
+    fresh_module();
     host::release_all_keys();
     if (!host::game_reset()) exit(1);
     host::loader_reset();

@@ -23,6 +23,7 @@
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"
+#include "tests/fresh_module.h"
 #include "tests/game_words.h"
 
 namespace test {
@@ -99,12 +100,7 @@ struct plugin : ::testing::Test {
     game = 0x400000;
     logger = collect;
     log.clear();
-    zp_reset_settings();
-    zp[0] = zp[1] = freecam_record{};
-    zp_ring_reset();
-    zp_keys_reset();
-    g_pending_preset = -1;
-    for (u32 &f : g_prev_num) f = 0;
+    fresh_module();
     host::word(ga_mode) = mode_replay;
   }
   void TearDown() override { zp_ring_reset(); }
