@@ -10,12 +10,12 @@
 // still there, byte for byte and in order.
 #include <unistd.h>
 
+#include <deque>
 #include <map>
 #include <optional>
 
 #include "fuzz/check.h"
 #include "fuzz/ini_model.h"
-#include "host/win32.h"
 #include "fuzz/files.h"
 #include "host/win32.h"
 
@@ -43,16 +43,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fuzz::write_text(path, before);
 
   // The model: what each touched key holds now (nullopt: absent), and which
-  // sections were touched.
-  std::map<std::pair<int, int>, std::optional<std::string>> keys;
-  bool touched[4] = {};
+  // sections were touched. A key may stand in its section more than once:
+  // a read gives the first line, a write changes the first line, a delete
+  // removes the first line and so uncovers the next (in `lines`, the values
+  // still in the file in order; unknown after the section gave way).
   // A deleted section gives way to the next of the same name, if the file
   // has one: its keys are then unknown to the model rather than absent.
+  std::map<std::pair<int, int>, std::optional<std::string>> keys;
+  std::optional<std::deque<std::string>> lines[4][4];
+  bool touched[4] = {};
   int headers[4] = {}, deleted[4] = {};
   for (std::string_view l : model::lines(before)) {
     std::string_view name;
     for (int s = 0; s < 4; ++s) headers[s] += model::header(l, name) && model::same(name, "S" + std::to_string(s));
   }
+  for (int s = 0; s < 4; ++s)
+    for (int k = 0; k < 4; ++k) {
+      const std::vector<std::string> v = model::values(before, "S" + std::to_string(s), "k" + std::to_string(k));
+      lines[s][k].emplace(v.begin(), v.end());
+    }
   for (size_t i = 0; i < edits; ++i) {
     const uint8_t op = data[1 + 2 * i], seed = data[2 + 2 * i];
     const int what = op & 3, s = (op >> 2) & 3, k = (op >> 4) & 3;
@@ -62,16 +71,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (what == 2) {
       ok = WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, win.c_str());
       const bool last = ++deleted[s] >= headers[s];
-      for (int j = 0; j < 4; ++j)
-        if (last)
+      for (int j = 0; j < 4; ++j) {
+        if (last) {
           keys[{s, j}] = std::nullopt;
-        else
+          lines[s][j].emplace();
+        } else {
           keys.erase({s, j});
+          lines[s][j].reset();
+        }
+      }
     } else if (what == 1) {
       ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), nullptr, win.c_str());
-      keys[{s, k}] = std::nullopt;
+      std::optional<std::deque<std::string>> &left = lines[s][k];
+      if (left && !left->empty()) left->pop_front();
+      if (!left)
+        keys.erase({s, k});
+      else if (left->empty())
+        keys[{s, k}] = std::nullopt;
+      else
+        keys[{s, k}] = left->front();
     } else {
       ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), win.c_str());
+      if (lines[s][k] && lines[s][k]->empty()) lines[s][k]->push_back(value);
+      if (lines[s][k]) lines[s][k]->front() = value;
       keys[{s, k}] = value;
     }
     FUZZ_CHECK(ok, "edit %zu written", i);
@@ -81,9 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string section = "s" + std::to_string(at.first), key = "K" + std::to_string(at.second);
     char buf[64];
     const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<none>", buf, sizeof buf, win.c_str());
-    const std::string got(buf, n);
-    FUZZ_CHECK(got == (want ? *want : "<none>"), "[%s] %s reads back \"%s\", the model holds \"%s\"", section.c_str(),
-               key.c_str(), got.c_str(), want ? want->c_str() : "<none>");
+    const std::string got(buf, n), expected = want ? model::as_read(want, sizeof buf) : "<none>";
+    FUZZ_CHECK(got == expected, "[%s] %s reads back \"%s\", the model holds \"%s\"", section.c_str(), key.c_str(),
+               got.c_str(), expected.c_str());
   }
 
   // Lines outside the first section of each touched name survive. A file

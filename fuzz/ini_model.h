@@ -55,16 +55,19 @@ inline bool header(std::string_view line, std::string_view &name) {
   return true;
 }
 
-// The value of the first key of that name in the first section of that
-// name, trimmed and without one pair of matching quotes.
-inline std::optional<std::string> lookup(std::string_view file, std::string_view section, std::string_view key) {
+// The values of every key of that name in the first section of that name,
+// in file order, each trimmed and without one pair of matching quotes. A
+// read gives the first; deleting the key removes only that line, and the
+// next one of the same name is read from then on.
+inline std::vector<std::string> values(std::string_view file, std::string_view section, std::string_view key) {
   section = trim(section);
   key = trim(key);
+  std::vector<std::string> found;
   bool inside = false;
   for (std::string_view l : lines(file)) {
     std::string_view name;
     if (header(l, name)) {
-      if (inside) return std::nullopt;
+      if (inside) break;
       inside = same(name, section);
       continue;
     }
@@ -74,9 +77,16 @@ inline std::optional<std::string> lookup(std::string_view file, std::string_view
     if (eq == std::string_view::npos || !same(trim(t.substr(0, eq)), key)) continue;
     std::string_view v = trim(t.substr(eq + 1));
     if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
-    return std::string(v);
+    found.emplace_back(v);
   }
-  return std::nullopt;
+  return found;
+}
+
+// The value of the first key of that name in the first section of that name.
+inline std::optional<std::string> lookup(std::string_view file, std::string_view section, std::string_view key) {
+  std::vector<std::string> v = values(file, section, key);
+  if (v.empty()) return std::nullopt;
+  return v.front();
 }
 
 // What GetPrivateProfileStringA leaves in a buffer of n bytes, as a C string.
