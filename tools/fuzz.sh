@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the fuzz drivers of fuzz/ under libFuzzer (clang -m32, ASan + UBSan,
-# through qemu-i386 where the kernel needs it), each for the given time:
+# LeakSanitizer where the kernel runs i386 programs itself, through qemu-i386
+# where it does not), each for the given time:
 #   bash tools/fuzz.sh [DRIVER|all] [SECONDS]     (default: all, 60 s each)
 # Drivers: ini, settings, scenario, pe_loader, hex_match. Each starts from its
 # seeds in fuzz/corpus/DRIVER; what it finds new goes to build-fuzz/corpus-DRIVER
@@ -35,11 +36,11 @@ for d in "${drivers[@]}"; do
   echo "fuzz: building $d"
   # The scenario parser reports through C++ exceptions, and under qemu-i386
   # clang's ASan misjudges the main stack's bounds at every throw (a false
-  # stack-buffer-overflow in its own sigaltstack call): that driver runs with
-  # UBSan alone here, and its corpus replay runs in the ASan build of
+  # stack-buffer-overflow in its own sigaltstack call): there that driver
+  # runs with UBSan alone, and its corpus replay runs in the ASan build of
   # tools/sanitize.sh.
   sanitizers=fuzzer,address,undefined
-  [ "$d" = scenario ] && sanitizers=fuzzer,undefined
+  [ "$d" = scenario ] && [ -n "$runner" ] && sanitizers=fuzzer,undefined
   # shellcheck disable=SC2086
   clang++ -m32 -std=c++20 -g -O1 -I. -msse2 -mfpmath=sse -no-pie -fno-pie \
     -fsanitize=$sanitizers -fno-sanitize-recover=undefined \
@@ -51,7 +52,9 @@ for d in "${drivers[@]}"; do
   echo "fuzz: running $d for $seconds s from $(tr ',' '\n' < "$out/seeds-$d" | grep -c .) inputs"
   # LeakSanitizer needs ptrace, which qemu-i386 lacks; ASan's own signal
   # stack is left out for the same emulator's sake.
-  ASAN_OPTIONS=detect_leaks=0:use_sigaltstack=0:quarantine_size_mb=16 $runner "$out/$d" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1536 \
+  asan=detect_leaks=1
+  [ -z "$runner" ] || asan=detect_leaks=0:use_sigaltstack=0
+  ASAN_OPTIONS=$asan:quarantine_size_mb=16 $runner "$out/$d" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1536 \
     -max_len=65536 -print_final_stats=1 -artifact_prefix="fuzz/crashes/$d/" \
     -seed_inputs=@"$out/seeds-$d" "$out/corpus-$d" 2>&1 | tee "$out/$d.log" | grep -E "^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::|ERROR|SUMMARY|==[0-9]+==" || true
   if ls "fuzz/crashes/$d" | grep -q .; then echo "fuzz: $d: inputs in fuzz/crashes/$d"; fi

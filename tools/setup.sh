@@ -15,21 +15,25 @@ for pkg in "${pkgs[@]}"; do
 done
 [ -d /usr/src/googletest ] || need+=(googletest)
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+updated=0
+install() {
+  echo "setup: installing $*"
+  [ $updated -eq 1 ] || $sudo apt-get update -qq
+  updated=1
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+[ ${#need[@]} -eq 0 ] || install "${need[@]}"
+
 # Some kernels are built without i386 support: our 32-bit programs then run
-# under qemu-i386, Debian's user-mode emulator (an amd64 package).
+# under qemu-i386, Debian's user-mode emulator (an amd64 package). The probe
+# needs gcc-multilib's 32-bit runtime, so it comes after the packages above.
 if ! command -v qemu-i386 >/dev/null; then
   probe=$(mktemp -d)
   echo 'int main(void) { return 0; }' > "$probe/p.c"
   if ! { gcc -m32 "$probe/p.c" -o "$probe/p" 2>/dev/null && "$probe/p" 2>/dev/null; }; then
-    need+=(qemu-user)
+    install qemu-user
   fi
   rm -rf "$probe"
-fi
-
-if [ ${#need[@]} -gt 0 ]; then
-  echo "setup: installing ${need[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
