@@ -25,5 +25,8 @@ set(ZEPHAL_PLUGIN_CXX_OPTIONS
 function(zephal_plugin_target target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${ZEPHAL_PLUGIN_CXX_OPTIONS}>)
+  # Paths in the debug information relative to the source tree, so that a
+  # build in another folder gives the same bytes.
+  target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.)
   target_compile_features(${target} PRIVATE cxx_std_20)
 endfunction()

@@ -122,6 +122,21 @@ TEST(Dll, ExportsTheFourLoaderNamesAndImportsOnlyKernel32User32AndMsvcrt) {
   for (const std::string &s : pe.sections) EXPECT_TRUE(s != ".tls" && s != ".CRT" && s != ".ctors") << s;
 }
 
+// The same sources give the same two files whichever folder they are built
+// in: the DLL asks for the base the build names, not one derived from the
+// path it was linked at, and neither file carries the source folder's path.
+TEST(BothBuilds, HoldNothingOfTheFolderTheyWereBuiltIn) {
+  host::pe_info pe;
+  std::string error;
+  ASSERT_TRUE(host::pe_read_info(ZEPHAL_Z9P_PATH, pe, error)) << error;
+  EXPECT_EQ(pe.image_base, (u32)ZEPHAL_PE_IMAGE_BASE);
+  const std::string folder = ZEPHAL_SOURCE_DIR;
+  for (const char *path : {ZEPHAL_Z9P_PATH, ZEPHAL_SO_PATH}) {
+    const std::vector<u8> f = read_file(path);
+    EXPECT_EQ(std::search(f.begin(), f.end(), folder.begin(), folder.end()), f.end()) << path << " names " << folder;
+  }
+}
+
 // The loader's view of a module: the manifest and the definition table.
 void expect_tables(const z9_manifest *m, const z9_def *defs, const z9_def *other_build) {
   EXPECT_EQ(m->abi, 1u);
