@@ -92,8 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         keys[{s, k}] = left->front();
     } else {
       ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), win.c_str());
-      if (lines[s][k] && lines[s][k]->empty()) lines[s][k]->push_back(value);
-      if (lines[s][k]) lines[s][k]->front() = value;
+      // The first line takes the value, or a line is added for it.
+      if (std::optional<std::deque<std::string>> &all = lines[s][k]; all && all->empty())
+        all->push_back(value);
+      else if (all)
+        all->front() = value;
       keys[{s, k}] = value;
     }
     FUZZ_CHECK(ok, "edit %zu written", i);
