@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/output_file.h"
 #include "sim/trace.h"
 
 extern char **environ;
@@ -30,21 +31,6 @@ std::string first_line(const std::string &path) {
   std::string line;
   std::getline(in, line);
   return line;
-}
-
-// A file put in place whole: written beside, then renamed over.
-bool write_whole(const std::string &path, const std::string &text, std::string *error) {
-  const std::string part = path + ".part";
-  FILE *f = fopen(part.c_str(), "wb");
-  bool ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
-  const int err = errno;
-  if (f && fclose(f) != 0) ok = false;
-  if (!ok || rename(part.c_str(), path.c_str()) != 0) {
-    *error = "cannot write " + path + ": " + strerror(ok ? errno : err);
-    remove(part.c_str());
-    return false;
-  }
-  return true;
 }
 
 // "  name           meaning", the meaning folded at 100 characters.

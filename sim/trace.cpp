@@ -13,6 +13,7 @@
 
 #include "host/game_image.h"
 #include "host/ini_file.h"
+#include "sim/log_lines.h"
 #include "sim/picture.h"
 
 namespace sim {
@@ -20,76 +21,6 @@ namespace {
 
 using host::fword;
 using host::word;
-
-// The free camera's commands in the order one camera update runs them: two
-// lines of a frame with the order not rising come from two cameras.
-int command_order(event_kind k) {
-  switch (k) {
-    case event_kind::position_bind: return 0;
-    case event_kind::rotation_bind: return 1;
-    case event_kind::bind_car: return 2;
-    case event_kind::replay_camera: return 4;
-    case event_kind::teleport: return 5;
-    default: return -1;
-  }
-}
-
-struct parsed {
-  bool ok = false;
-  event_kind kind{};
-  i32 a = 0, b = 0;
-};
-
-// One of the plug-in's log lines, by its fixed wording.
-parsed parse_line(const std::string &line) {
-  parsed p;
-  char word_[16] = {};
-  int a = 0, b = 0;
-  unsigned u = 0, v = 0;
-  const char *s = line.c_str();
-  p.ok = true;
-  if (sscanf(s, "zephal: position bind %15s", word_) == 1) {
-    p.kind = event_kind::position_bind;
-    p.a = strcmp(word_, "on") == 0;
-  } else if (sscanf(s, "zephal: rotation bind %15s", word_) == 1) {
-    p.kind = event_kind::rotation_bind;
-    p.a = strcmp(word_, "on") == 0;
-  } else if (sscanf(s, "zephal: bind car %d", &a) == 1) {
-    p.kind = event_kind::bind_car;
-    p.a = a;
-  } else if (sscanf(s, "zephal: camera teleported to car %d", &a) == 1) {
-    p.kind = event_kind::teleport;
-    p.a = a;
-  } else if (sscanf(s, "zephal: replay camera -> %u", &u) == 1) {
-    p.kind = event_kind::replay_camera;
-    p.a = (i32)u;
-  } else if (sscanf(s, "zephal: rewound to tick %u (%d)", &u, &b) == 2) {
-    p.kind = event_kind::rewind;
-    p.a = (i32)u;
-    p.b = b;
-  } else if (sscanf(s, "zephal: rewind %d: no snapshot at tick %u", &a, &u) == 2 ||
-             sscanf(s, "zephal: seek %d: no snapshot", &a) == 1) {
-    p.kind = event_kind::no_snapshot;
-    p.a = a;
-  } else if (line.find(" saved (") != std::string::npos &&
-             sscanf(s, "zephal: preset %d saved", &a) == 1) {
-    p.kind = event_kind::preset_saved;
-    p.a = a;
-  } else if (line.ends_with(" empty") && sscanf(s, "zephal: preset %d empty", &a) == 1) {
-    p.kind = event_kind::preset_empty;
-    p.a = a;
-  } else if (line.starts_with("zephal: preset: ")) {
-    p.kind = event_kind::preset_refused;
-  } else if (sscanf(s, "zephal: snapshot ring %u x %u bytes", &u, &v) == 2) {
-    p.kind = event_kind::ring;
-    p.a = (i32)u;
-    p.b = (i32)v;
-  } else {
-    p.ok = false;
-  }
-  return p;
-}
-
 
 // The CSV's numbers: shortest text that reads back as the same float (so
 // that two runs compare byte for byte), whole numbers as they are.
@@ -176,48 +107,6 @@ double roll_degrees(const f32 fwd[3], const f32 up[3]) {
   return std::atan2(dot(u, right), dot(u, level_up)) * 180.0 / M_PI;
 }
 
-output_file::~output_file() {
-  if (f_) {
-    fclose(f_);
-    unlink(part_.c_str());
-  }
-}
-
-bool output_file::open(const std::string &path, std::string *error) {
-  path_ = path;
-  part_ = path + ".part";
-  f_ = fopen(part_.c_str(), "wb");
-  if (!f_) {
-    *error = "cannot write " + part_ + ": " + strerror(errno);
-    return false;
-  }
-  setvbuf(f_, nullptr, _IOFBF, 1 << 16);
-  return true;
-}
-
-void output_file::write(const std::string &text) {
-  if (f_) fwrite(text.data(), 1, text.size(), f_);
-}
-
-bool output_file::commit(std::string *error) {
-  if (!f_) return true;
-  const bool failed = ferror(f_);
-  const int err = errno;
-  const bool closed = fclose(f_) == 0;
-  f_ = nullptr;
-  if (failed || !closed) {
-    *error = "cannot write " + part_ + ": " + strerror(failed ? err : errno) + " (the previous " + path_ +
-             " is kept)";
-    unlink(part_.c_str());
-    return false;
-  }
-  if (rename(part_.c_str(), path_.c_str()) != 0) {
-    *error = "cannot put " + part_ + " in place of " + path_ + ": " + strerror(errno);
-    return false;
-  }
-  return true;
-}
-
 bool recorder::open(const std::string &trace_path, const std::string &cars_path, std::string *error) {
   if (!trace_.open(trace_path, error) || !cars_.open(cars_path, error)) return false;
   std::string header;
@@ -289,7 +178,7 @@ void recorder::recall_binds(int preset) {
 void recorder::before_start(const std::vector<std::string> &log) {
   trace_row none;
   for (const std::string &line : log) {
-    parsed p = parse_line(line);
+    log_event p = parse_line(line);
     if (p.ok) add(none, p.kind, p.a, p.b, 0);
   }
 }
@@ -321,10 +210,10 @@ void recorder::frame(u32 frame_no, const frame_report &r, const frame_input &in,
 
   // The frame handler's lines come first in a frame (rewinds, presets); the
   // free cameras' commands come from the camera updates at its end.
-  std::vector<parsed> lines;
+  std::vector<log_event> lines;
   bool rewound = false, empty[10] = {};
   for (const std::string &line : log) {
-    parsed p = parse_line(line);
+    log_event p = parse_line(line);
     if (!p.ok) continue;
     if (command_order(p.kind) >= 0) {
       lines.push_back(p);
@@ -374,7 +263,7 @@ void recorder::frame(u32 frame_no, const frame_report &r, const frame_input &in,
   }
 
   int view = now.view[0].driven ? 0 : 1, last_order = -1;
-  for (const parsed &p : lines) {
+  for (const log_event &p : lines) {
     int order = command_order(p.kind);
     if (order <= last_order && view == 0 && now.view[1].driven) view = 1;
     last_order = order;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "sim/output_file.h"
 #include "sim/replay_model.h"
 
 namespace sim {
@@ -67,24 +68,6 @@ struct event {
 struct frame_input {
   bool digit_down[10] = {};
   bool ctrl = false, space = false;
-};
-
-// An output file written under a temporary name and put in place by
-// commit(), so that a run that fails half-way leaves the previous output
-// whole.
-class output_file {
- public:
-  output_file() = default;
-  output_file(const output_file &) = delete;
-  ~output_file();
-  bool open(const std::string &path, std::string *error);
-  void write(const std::string &text);
-  bool commit(std::string *error);  // flush, close and rename into place
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_, part_;
-  FILE *f_ = nullptr;
 };
 
 // Totals over the whole run, for the summary.
