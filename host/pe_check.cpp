@@ -2,27 +2,17 @@
 // before the game starts (mapped, relocated, imports bound, the loader's four
 // exports found, the manifest and the definition table read), and no further:
 // none of its code runs, so a damaged file can be looked at safely.
-#define _FILE_OFFSET_BITS 64
-
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 
+#include "host/common.h"
 #include "host/pe_module.h"
 #include "z9sdk/z9.h"
 
 namespace host {
 namespace {
-
-std::string hex(u64 v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", (unsigned long long)v);
-  return b;
-}
 
 // Pointers inside the mapped module, as the loader follows them; each read
 // is checked to lie inside the image first.
@@ -146,22 +136,10 @@ int check_module_bytes(const std::string &name, const u8 *bytes, size_t size, st
 }
 
 int check_module(const std::string &path, std::ostream &out) {
-  struct stat st;
+  std::vector<u8> bytes;
   std::string why;
-  if (stat(path.c_str(), &st) != 0)
-    why = std::string("cannot open it: ") + strerror(errno);
-  else if (!S_ISREG(st.st_mode))
-    why = "it is not a regular file";
-  else if ((u64)st.st_size > pe_max_bytes)
-    why = "it is larger than the 64 MiB a module may have";
-  if (why.empty()) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<u8> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return out << "check-module: " << path << ": cannot read it\n", 2;
-    return check_module_bytes(path, bytes.data(), bytes.size(), out);
-  }
-  out << "check-module: " << path << ": " << why << "\n";
-  return 2;
+  if (!read_bounded(path, pe_max_bytes, bytes, &why)) return out << "check-module: " << path << ": " << why << "\n", 2;
+  return check_module_bytes(path, bytes.data(), bytes.size(), out);
 }
 
 }  // namespace host

@@ -1,19 +1,12 @@
-#define _FILE_OFFSET_BITS 64  // stat and open of any file, as in host/win32.cpp
 #include "host/pe_module.h"
 
-#include <fcntl.h>
-#include <strings.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "host/common.h"
+#include "host/module_imports.h"
 #include "platform/win32.h"
 
 namespace host {
@@ -36,12 +29,6 @@ T get(const u8 *p, u64 off) {
   T v;
   memcpy(&v, p + off, sizeof v);
   return v;
-}
-
-std::string hex(u64 v) {
-  char b[24];
-  snprintf(b, sizeof b, "0x%llX", (unsigned long long)v);
-  return b;
 }
 
 // The headers of a PE32 file, each field checked against the file.
@@ -240,81 +227,14 @@ const section *section_of(const headers &h, u32 rva) {
   return nullptr;
 }
 
-// The whole file, refused without opening it when it is no regular file (a
-// FIFO would block the open) and without reading it when it is too large.
-bool read_file(const std::string &path, std::vector<u8> &file, std::string &error) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return fail(error, "cannot open " + path + ": " + strerror(errno));
-  if (!S_ISREG(st.st_mode)) return fail(error, path + " is not a regular file");
-  if ((u64)st.st_size > pe_max_bytes)
-    return fail(error, path + " is " + std::to_string((u64)st.st_size) + " bytes, more than the 64 MiB a module may have");
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fail(error, "cannot open " + path + ": " + strerror(errno));
-  file.assign((size_t)st.st_size, 0);
-  size_t done = 0;
-  while (done < file.size()) {
-    ssize_t r = read(fd, file.data() + done, file.size() - done);
-    if (r <= 0) break;
-    done += (size_t)r;
-  }
-  close(fd);
-  file.resize(done);  // a file that shrank meanwhile is taken as it now is
-  return true;
-}
-
-// msvcrt's _vsnprintf: on overflow it fills the buffer, leaves it without a
-// terminating NUL and returns -1. The plug-in must cope with exactly that.
-int msvcrt_vsnprintf(char *buf, size_t count, const char *format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int len = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (len < 0) return -1;
-  std::string text((size_t)len + 1, '\0');
-  vsnprintf(text.data(), text.size(), format, args);
-  if ((size_t)len < count) {
-    memcpy(buf, text.c_str(), (size_t)len + 1);
-    return len;
-  }
-  memcpy(buf, text.data(), count);
-  return len == (int)count ? len : -1;
-}
-
-struct provided {
-  const char *dll;
-  const char *name;
-  void *address;
-};
-
-// What the host offers a DLL: the Win32 functions of host/win32*.cpp and the
-// C runtime functions whose i386 cdecl behaviour matches msvcrt's.
-const provided host_exports[] = {
-    {"kernel32.dll", "GetModuleFileNameA", (void *)&GetModuleFileNameA},
-    {"kernel32.dll", "GetPrivateProfileIntA", (void *)&GetPrivateProfileIntA},
-    {"kernel32.dll", "GetPrivateProfileStringA", (void *)&GetPrivateProfileStringA},
-    {"kernel32.dll", "WritePrivateProfileStringA", (void *)&WritePrivateProfileStringA},
-    {"kernel32.dll", "GetTickCount", (void *)&GetTickCount},
-    {"kernel32.dll", "VirtualAlloc", (void *)&VirtualAlloc},
-    {"kernel32.dll", "VirtualFree", (void *)&VirtualFree},
-    {"user32.dll", "GetAsyncKeyState", (void *)&GetAsyncKeyState},
-    {"msvcrt.dll", "_vsnprintf", (void *)&msvcrt_vsnprintf},
-    {"msvcrt.dll", "memcpy", (void *)&memcpy},
-    {"msvcrt.dll", "memmove", (void *)&memmove},
-    {"msvcrt.dll", "memset", (void *)&memset},
-    {"msvcrt.dll", "memcmp", (void *)&memcmp},
-    {"msvcrt.dll", "strlen", (void *)&strlen},
-    {"msvcrt.dll", "strcpy", (void *)&strcpy},
-    {"msvcrt.dll", "strrchr", (void *)static_cast<const char *(*)(const char *, int)>(&strrchr)},
-    {"msvcrt.dll", "strtoul", (void *)&strtoul},
-};
-
-void *host_function(const std::string &dll, const std::string &name) {
-  for (const provided &p : host_exports)
-    if (strcasecmp(dll.c_str(), p.dll) == 0 && name == p.name) return p.address;
-  return nullptr;
-}
-
 u32 page_up(u32 n) { return (u32)(((u64)n + 0xfff) & ~0xfffull); }
+
+// The whole file, with its name before what is wrong with it.
+bool read_file(const std::string &path, std::vector<u8> &file, std::string &error) {
+  std::string why;
+  if (read_bounded(path, pe_max_bytes, file, &why)) return true;
+  return fail(error, path + ": " + why);
+}
 
 }  // namespace
 
