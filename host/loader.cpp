@@ -7,8 +7,12 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <map>
 
+#include "host/common.h"
+#include "host/call_log.h"
 #include "host/game_image.h"
+#include "host/pe_module.h"
 #include "platform/win32.h"
 #include "z9sdk/apply.h"
 
@@ -32,12 +36,6 @@ __attribute__((used)) const void *const module_imports[] = {
 u32 page_size() { return (u32)sysconf(_SC_PAGESIZE); }
 
 std::string text(const char *s) { return s ? s : "(null)"; }
-
-std::string hex(u32 v) {
-  char b[16];
-  snprintf(b, sizeof b, "0x%X", v);
-  return b;
-}
 
 }  // namespace
 
@@ -140,18 +138,17 @@ u32 pattern_bytes(const char *p) {
 
 }  // namespace
 
-bool load_module(const std::string &path, z9_module &m, std::string *error) {
-  m = z9_module{};
-  m.path = path;
-  m.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m.handle) {
-    *error = "loader: cannot load " + path + ": " + dlerror();
-    return false;
-  }
-  void *manifest = dlsym(m.handle, "z9_manifest_data");
-  void *count = dlsym(m.handle, "z9_def_count");
-  void *table = dlsym(m.handle, "z9_def_table");
-  void *apply = dlsym(m.handle, "Z9_Apply");
+namespace {
+
+bool is_pe(const std::string &path) { return path.ends_with(".z9p") || path.ends_with(".dll"); }
+
+// The four exports, found by the given lookup; the manifest's abi checked.
+template <class Lookup>
+bool take_exports(const std::string &path, Lookup symbol, z9_module &m, std::string *error) {
+  void *manifest = symbol("z9_manifest_data");
+  void *count = symbol("z9_def_count");
+  void *table = symbol("z9_def_table");
+  void *apply = symbol("Z9_Apply");
   const char *missing = !manifest ? "z9_manifest_data" : !count ? "z9_def_count"
                       : !table    ? "z9_def_table"     : !apply ? "Z9_Apply" : nullptr;
   if (missing) {
@@ -166,7 +163,44 @@ bool load_module(const std::string &path, z9_module &m, std::string *error) {
     *error = "loader: " + path + " has manifest abi " + std::to_string(m.manifest->abi) + ", not 1";
     return false;
   }
-  extent_query q{(uintptr_t)apply, 0, 0, false};
+  return true;
+}
+
+// The DLL, the way a loader on Windows takes it: mapped and relocated by the
+// host's PE loader, its entry point called. Each path is loaded once.
+bool load_pe(const std::string &path, z9_module &m, std::string *error) {
+  static std::map<std::string, pe_module> loaded;
+  auto it = loaded.find(path);
+  if (it == loaded.end()) {
+    pe_module pe;
+    std::string why;
+    if (!pe_load(path, pe, why)) {
+      *error = "loader: cannot load " + path + ": " + why;
+      return false;
+    }
+    it = loaded.emplace(path, std::move(pe)).first;
+  }
+  const pe_module &pe = it->second;
+  m.handle = pe.base;
+  m.low = (u32)(uintptr_t)pe.base;
+  m.high = m.low + pe.size;
+  call_log_module(m.low, m.high);
+  return take_exports(path, [&](const char *name) { return pe.symbol(name); }, m, error);
+}
+
+}  // namespace
+
+bool load_module(const std::string &path, z9_module &m, std::string *error) {
+  m = z9_module{};
+  m.path = path;
+  if (is_pe(path)) return load_pe(path, m, error);
+  m.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m.handle) {
+    *error = "loader: cannot load " + path + ": " + dlerror();
+    return false;
+  }
+  if (!take_exports(path, [&](const char *name) { return dlsym(m.handle, name); }, m, error)) return false;
+  extent_query q{(uintptr_t)m.apply, 0, 0, false};
   dl_iterate_phdr(find_extent, &q);
   m.low = q.low;
   m.high = q.high;

@@ -66,9 +66,10 @@ struct z9_module {
 // game is 0x400005; a little is given away for simplicity).
 constexpr u32 rel32_reach_end = 0x80400000;
 
-// dlopen (RTLD_NOW) and the four exports; false with a plain message in
-// *error ("loader: ...") when the file does not load, an export is missing,
-// or the manifest's abi is not 1. Loading the same path again yields the same
+// A shared object by dlopen (RTLD_NOW), a PE DLL (.z9p or .dll) by the host's
+// PE loader, and the four exports; false with a plain message in *error
+// ("loader: ...") when the file does not load, an export is missing, or the
+// manifest's abi is not 1. Loading the same path again yields the same
 // module, with the state it has.
 bool load_module(const std::string &path, z9_module &m, std::string *error);
 // Where the module landed, in one line, and whether that is within reach.
