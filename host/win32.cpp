@@ -128,11 +128,9 @@ u64 virtual_bytes_live() {
 
 }  // namespace host
 
-using namespace host;
+namespace host::win32 {
 
-extern "C" {
-
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size) {
+DWORD GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size) {
   if (module || !out || size == 0) return 0;
   // Windows copies what fits, terminates it, and returns size when it had to
   // cut the path.
@@ -146,9 +144,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size) {
   return n;
 }
 
-DWORD WINAPI GetTickCount(void) { return clock_ms; }
+DWORD GetTickCount(void) { return clock_ms; }
 
-SHORT WINAPI GetAsyncKeyState(int vk) {
+SHORT GetAsyncKeyState(int vk) {
   if (key_queries) key_queries->push_back(vk);
   if (!valid_key(vk)) return 0;
   key_state &k = keys[vk];
@@ -157,7 +155,7 @@ SHORT WINAPI GetAsyncKeyState(int vk) {
   return (SHORT)r;
 }
 
-LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
   if (address || size == 0 || (type & (MEM_COMMIT | MEM_RESERVE)) != (MEM_COMMIT | MEM_RESERVE) ||
       protect != PAGE_READWRITE)
     return nullptr;  // only what the plug-in asks for is stood in for
@@ -171,7 +169,7 @@ LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protec
   return p;
 }
 
-BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
   auto b = vm_blocks.find(address);
   if (b == vm_blocks.end() || size != 0 || type != MEM_RELEASE) return 0;
   munmap(b->first, b->second);
@@ -179,4 +177,4 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
   return 1;
 }
 
-}  // extern "C"
+}  // namespace host::win32

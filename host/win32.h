@@ -46,3 +46,16 @@ u32 virtual_blocks_live();
 u64 virtual_bytes_live();
 
 }  // namespace host
+
+// What the Win32 functions do. The functions of the same names the plug-in
+// imports (host/win32_calls.cpp) call these and write the call log.
+namespace host::win32 {
+DWORD GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size);
+UINT GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR file);
+DWORD GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DWORD size, LPCSTR file);
+BOOL WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPCSTR file);
+DWORD GetTickCount();
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type);
+SHORT GetAsyncKeyState(int vk);
+}  // namespace host::win32

@@ -197,9 +197,9 @@ struct profile_text {
   std::string out(std::string_view s) const { return unicode() ? host::ini::utf8_to_ansi(s) : std::string(s); }
 };
 
-extern "C" {
+namespace host::win32 {
 
-DWORD WINAPI GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DWORD size,
+DWORD GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DWORD size,
                                       LPCSTR path) {
   if (!out || size == 0) return 0;
   profile_text p;
@@ -227,7 +227,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR 
   return copy_list(names, out, size);
 }
 
-UINT WINAPI GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR path) {
+UINT GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR path) {
   // Windows reads the text into a small buffer and converts it; an empty or
   // missing value gives the default, any other text a number (0 if no digits).
   char text[32];
@@ -235,7 +235,7 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR path) 
   return host::ini::parse_int(text);
 }
 
-BOOL WINAPI WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPCSTR path) {
+BOOL WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPCSTR path) {
   if (!app || !path || !*path) return 0;
   std::string target = profile_path(path);
   struct stat st;
@@ -256,4 +256,4 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPC
   return replace_file(target, host::ini::encode(p.text), exists ? &st : nullptr);
 }
 
-}  // extern "C"
+}  // namespace host::win32
