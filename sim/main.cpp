@@ -17,12 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "host/game_image.h"
-#include "host/loader.h"
-#include "host/pe_module.h"
-#include "host/win32.h"
 #include "sim/files.h"
 #include "sim/picture.h"
+#include "sim/platform.h"
 #include "sim/replay_model.h"
 #include "sim/report.h"
 #include "sim/scenario.h"
@@ -38,17 +35,23 @@ struct options {
   std::string module = ZEPHAL_SO_PATH;
   std::string game_dir = std::string(ZEPHAL_OUT_DIR) + "/sim-game";
   std::string out = std::string(ZEPHAL_OUT_DIR) + "/sim";
+  std::string win32_log;
   bool clean = false, quiet = false, help = false;
 };
 
 constexpr const char *usage =
-    "usage: zephal-sim SCENARIO [--module PATH] [--game-dir DIR] [--out DIR] [--clean] [--quiet]\n"
+    "usage: zephal-sim SCENARIO [--module PATH] [--game-dir DIR] [--out DIR] [--win32-log FILE] [--clean]\n"
+    "                  [--quiet]\n"
     "  SCENARIO        a scenario file (see sim/scenarios/README)\n"
     "  --module PATH   the plug-in: an ELF shared object (default the built zephal.so)\n"
     "                  or the PE DLL zephal.z9p\n"
     "  --game-dir DIR  the game's directory: zephal.ini and tracks\\NAME\\freecam.ini\n"
     "                  (default out/sim-game)\n"
     "  --out DIR       where the picture, trace, log and their README.txt go (default out/sim)\n"
+    "  --win32-log FILE  one line for each Win32 and msvcrt function the plug-in calls, in\n"
+    "                  order: name, arguments as passed (strings quoted, numbers in hex) and\n"
+    "                  the result. A shared object calls the C runtime directly: only a DLL's\n"
+    "                  msvcrt calls are listed. Two runs of a scenario give the same file\n"
     "  --clean         start without the track's presets\n"
     "  --quiet         no log lines while running, only the summary\n"
     "  --help          this text\n"
@@ -73,6 +76,8 @@ bool parse_args(int argc, char **argv, options &o, std::string *error) {
       if (!value(o.game_dir, "a folder")) return false;
     } else if (a == "--out") {
       if (!value(o.out, "a folder")) return false;
+    } else if (a == "--win32-log") {
+      if (!value(o.win32_log, "a file")) return false;
     } else if (a == "--clean") {
       o.clean = true;
     } else if (a == "--quiet") {
@@ -94,64 +99,6 @@ bool parse_args(int argc, char **argv, options &o, std::string *error) {
     return false;
   }
   return true;
-}
-
-std::string fmt_string(const char *f, ...) __attribute__((format(printf, 1, 2)));
-std::string fmt_string(const char *f, ...) {
-  std::string out;
-  va_list ap;
-  va_start(ap, f);
-  sim::append_vformat(out, f, ap);
-  va_end(ap);
-  return out;
-}
-
-std::string hex_bytes(const std::vector<u8> &b) {
-  std::string s;
-  char x[4];
-  for (u8 v : b) {
-    snprintf(x, sizeof x, "%s%02x", s.empty() ? "" : " ", v);
-    s += x;
-  }
-  return s;
-}
-
-// The PE DLL, the way a loader on Windows takes it: mapped and relocated by
-// the host's PE loader, then the same steps as for the shared object.
-u32 load_pe_and_apply(const std::string &path, const z9_ctx &ctx, host::z9_module &m,
-                      std::string *report) {
-  static host::pe_module pe;
-  std::string error;
-  report->clear();
-  if (!host::pe_load(path, pe, error)) {
-    *report += "loader: cannot load " + path + ": " + error + "\n";
-    return 0;
-  }
-  m = host::z9_module{};
-  m.path = path;
-  m.manifest = (z9_manifest *)pe.symbol("z9_manifest_data");
-  auto *count = (const u32 *)pe.symbol("z9_def_count");
-  auto *table = (const z9_def *const *)pe.symbol("z9_def_table");
-  m.apply = (u32(*)(const z9_ctx *))pe.symbol("Z9_Apply");
-  if (!m.manifest || !count || !table || !m.apply) {
-    *report += "loader: " + path + " lacks one of the four exports\n";
-    return 0;
-  }
-  m.def_count = *count;
-  m.defs = *table;
-  m.low = (u32)(uintptr_t)pe.base;
-  m.high = m.low + pe.size;
-  *report += host::module_placement(m) + "\n";
-  if (!host::module_in_reach(m)) return 0;
-  if (!host::module_fits_game(m, &error)) {
-    *report += error + "\n";
-    return 0;
-  }
-  *report += "loader: " + std::string(m.manifest->id) + " " + m.manifest->version + ", " +
-             std::to_string(m.def_count) + " definitions\n";
-  u32 ok = m.apply(&ctx);
-  *report += "loader: Z9_Apply returned " + std::to_string(ok) + "\n";
-  return ok;
 }
 
 std::string setting(const sim::scenario &s, const char *key, const std::string &fallback) {
@@ -203,147 +150,122 @@ class progress {
   bool shown_ = false;
 };
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  if (argc == 3 && strcmp(argv[1], "--check-module") == 0) return host::check_module(argv[2], std::cout);
+// A run from its options to its summary, in the steps main takes.
+struct run {
   options o;
-  std::string error;
-  if (!parse_args(argc, argv, o, &error)) {
-    fprintf(stderr, "zephal-sim: %s\n%s(zephal-sim --help says more)\n", error.c_str(),
-            error == "no scenario given" ? usage : "");
-    return 2;
-  }
-  if (o.help) {
-    fputs(usage, stdout);
-    return 0;
-  }
   sim::scenario sc;
-  if (!sim::load_scenario(o.scenario, sc, &error)) {
+  std::string error, preset_file;
+  bool players_ini = false;
+  // The outputs, written as the run goes under temporary names and put in
+  // place at the end.
+  std::string trace, cars, picture, png, log;
+  sim::output_file log_file;
+  std::vector<std::string> entry_log;
+  sim::game g;
+
+  // Exit statuses: 0 went on, 1 the run failed, 2 bad input; each after a message.
+  int fail(int status) {
     fprintf(stderr, "zephal-sim: %s\n", error.c_str());
-    return 2;
+    return status;
   }
 
   // The folders: the game's directory, as Windows names it for the plug-in,
   // and the outputs'. Nothing there is touched before both are usable.
-  const bool default_game_dir = o.game_dir == std::string(ZEPHAL_OUT_DIR) + "/sim-game";
-  bool made_game_dir = false, made_out = false, players_ini = false;
-  if (!sim::prepare_folder("--game-dir", o.game_dir, &made_game_dir, &error) ||
-      !sim::prepare_folder("--out", o.out, &made_out, &error)) {
-    fprintf(stderr, "zephal-sim: %s\n", error.c_str());
-    return 2;
-  }
-  o.game_dir = fs::absolute(o.game_dir).lexically_normal().string();
-  o.out = fs::absolute(o.out).lexically_normal().string();
-  if (!o.game_dir.empty() && o.game_dir.back() == '/') o.game_dir.pop_back();
-  if (!o.out.empty() && o.out.back() == '/') o.out.pop_back();
-  if (made_game_dir || default_game_dir) sim::mark_game_dir(o.game_dir);
-  const std::string preset_file = o.game_dir + "/tracks/" + sc.track + "/freecam.ini";
-  if (o.clean && fs::exists(preset_file) && !sim::game_dir_is_ours(o.game_dir)) {
-    fprintf(stderr,
-            "zephal-sim: --clean would delete %s, which zephal-sim did not make (this game directory is not one "
-            "it created): remove it yourself, or give a new folder as --game-dir\n",
-            preset_file.c_str());
-    return 2;
-  }
-  if (!sim::write_settings(sc, o.game_dir, &players_ini, &error)) {
-    fprintf(stderr, "zephal-sim: %s\n", error.c_str());
-    return 2;
-  }
-  // What zephal-check --ini would say of the zephal.ini the plug-in is about
-  // to read, the scenario's or the player's own, before the run starts.
-  tools::settings_report settings_check;
-  if ((players_ini || !sc.settings.empty()) &&
-      tools::check_settings(o.game_dir + "/zephal.ini", settings_check, error))
-    tools::print_settings_warnings(settings_check, "zephal-sim: warning: ", stdout, false);
-  host::set_module_path(host::windows_path(o.game_dir) + "\\game.exe");
-
-  if (!host::game_reset()) return 1;
-  sim::game g;
-  try {
-    g.start(sc, o.game_dir);
-  } catch (const fs::filesystem_error &e) {
-    fprintf(stderr, "zephal-sim: cannot make the track's folder in the game directory: %s\n", e.what());
-    return 2;
-  }
-  std::error_code ec;
-  if (o.clean) fs::remove(preset_file, ec);
-
-  printf("zephal-sim: %s, track %s, %u cars, %u frames (%.1f s)\n", sc.path.c_str(), sc.track.c_str(), sc.cars,
-         sc.frames, sc.frames / 60.0);
-  printf("game directory %s (%s)\n", o.game_dir.c_str(),
-         players_ini ? "its own zephal.ini, kept as it is"
-                     : sc.settings.empty() ? "no zephal.ini" : "zephal.ini from the scenario");
-  if (host::windows_path(preset_file).size() >= 260)
-    printf("note: the presets' path is %zu characters, beyond Windows' 259: the plug-in cuts it\n",
-           host::windows_path(preset_file).size());
-
-  // The outputs, written as the run goes under temporary names and put in
-  // place at the end.
-  fs::path base = fs::path(o.out) / sc.name;
-  const std::string trace = base.string() + ".trace.csv", cars = base.string() + ".cars.csv";
-  const std::string picture = base.string() + ".svg", png = base.string() + ".png", log = base.string() + ".log";
-  sim::output_file log_file;
-  if (!log_file.open(log, &error)) {
-    fprintf(stderr, "zephal-sim: %s\n", error.c_str());
-    return 2;
-  }
-  log_file.write("# zephal-sim: " + sc.path + " on " + sc.track + "; the loader's report and the plug-in's log\n" +
-                 "# frame: when the line was logged ('-' before the first frame); tick: the replay tick then\n" +
-                 log_line("frame", "tick", "line"));
-
-  // The loader's part.
-  host::loader_reset();
-  host::z9_module module;
-  std::string report;
-  const z9_ctx ctx = host::loader_context();
-  const bool pe = o.module.ends_with(".z9p") || o.module.ends_with(".dll");
-  u32 applied = pe ? load_pe_and_apply(o.module, ctx, module, &report)
-                   : host::load_and_apply(o.module, ctx, module, &report);
-  if (module.high && !host::module_in_reach(module))
-    report += fmt_string("sim: the module's hook stubs lie beyond 0x%X, out of rel32 reach of the game's code "
-                         "at 0x400000: the patch walk would refuse every definition, so nothing was applied\n",
-                         host::rel32_reach_end);
-  for (const host::write_record &w : host::loader_writes())
-    report += fmt_string("loader: %s %s at 0x%X: %s\n", w.written ? "patched" : "refused", w.name ? w.name : "?",
-                         0x400000 + w.rva, hex_bytes(w.bytes).c_str());
-  fputs(report.c_str(), stdout);
-  for (size_t at = 0, nl; (nl = report.find('\n', at)) != std::string::npos; at = nl + 1)
-    log_file.write(log_line("-", "-", report.substr(at, nl - at)));
-  std::vector<std::string> entry_log = host::loader_messages();
-  for (const std::string &line : entry_log) {
-    printf("log: %s%s\n", line.c_str(), sim::log_note(line).c_str());
-    log_file.write(log_line("-", "-", line));
-  }
-  if (!applied) {
-    log_file.commit(&error);
-    fprintf(stderr, "zephal-sim: the plug-in was not applied; the replay is not played\n");
-    return 1;
+  int prepare_folders() {
+    const bool default_game_dir = o.game_dir == std::string(ZEPHAL_OUT_DIR) + "/sim-game";
+    bool made_game_dir = false, made_out = false;
+    if (!sim::prepare_folder("--game-dir", o.game_dir, &made_game_dir, &error) ||
+        !sim::prepare_folder("--out", o.out, &made_out, &error))
+      return fail(2);
+    o.game_dir = fs::absolute(o.game_dir).lexically_normal().string();
+    o.out = fs::absolute(o.out).lexically_normal().string();
+    if (!o.game_dir.empty() && o.game_dir.back() == '/') o.game_dir.pop_back();
+    if (!o.out.empty() && o.out.back() == '/') o.out.pop_back();
+    if (made_game_dir || default_game_dir) sim::mark_game_dir(o.game_dir);
+    preset_file = o.game_dir + "/tracks/" + sc.track + "/freecam.ini";
+    if (o.clean && fs::exists(preset_file) && !sim::game_dir_is_ours(o.game_dir)) {
+      error = "--clean would delete " + preset_file +
+              ", which zephal-sim did not make (this game directory is not one it created): remove it yourself, "
+              "or give a new folder as --game-dir";
+      return fail(2);
+    }
+    return 0;
   }
 
-  // The replay.
-  sim::sketch sketch;
-  sim::recorder rec(g, preset_file, sketch);
-  if (!rec.open(trace, cars, &error)) {
-    fprintf(stderr, "zephal-sim: %s\n", error.c_str());
-    return 2;
+  // zephal.ini from the scenario, and what zephal-check --ini would say of
+  // the one the plug-in is about to read, the scenario's or the player's own.
+  int prepare_settings() {
+    if (!sim::write_settings(sc, o.game_dir, &players_ini, &error)) return fail(2);
+    tools::settings_report settings_check;
+    if ((players_ini || !sc.settings.empty()) &&
+        tools::check_settings(o.game_dir + "/zephal.ini", settings_check, error))
+      tools::print_settings_warnings(settings_check, "zephal-sim: warning: ", stdout, false);
+    sim::platform::set_game_path(sim::platform::windows_path(o.game_dir) + "\\game.exe");
+    return 0;
   }
-  rec.before_start(entry_log);
-  // The loader keeps every message; what was read is let go each frame so
-  // that a long run's memory stays flat.
-  host::loader_reset();
-  const int space_key = atoi(setting(sc, "KeySpace", "32").c_str());
-  bool space_was_down = false;
-  size_t next = 0;
-  std::vector<sim::action> mouse;  // movements still under way, in the order of their lines
-  progress shown(sc.frames);
-  if (!o.quiet) printf("%7s %7s  %s\n", "frame", "tick", "log");
-  for (u32 f = 0; f < sc.frames; ++f) {
+
+  int start_game() {
+    if (!sim::platform::reset_game()) return 1;
+    try {
+      g.start(sc, o.game_dir);
+    } catch (const fs::filesystem_error &e) {
+      error = std::string("cannot make the track's folder in the game directory: ") + e.what();
+      return fail(2);
+    }
+    std::error_code ec;
+    if (o.clean) fs::remove(preset_file, ec);
+
+    printf("zephal-sim: %s, track %s, %u cars, %u frames (%.1f s)\n", sc.path.c_str(), sc.track.c_str(), sc.cars,
+           sc.frames, sc.frames / 60.0);
+    printf("game directory %s (%s)\n", o.game_dir.c_str(),
+           players_ini ? "its own zephal.ini, kept as it is"
+                       : sc.settings.empty() ? "no zephal.ini" : "zephal.ini from the scenario");
+    const size_t path_length = sim::platform::windows_path(preset_file).size();
+    if (path_length >= 260)
+      printf("note: the presets' path is %zu characters, beyond Windows' 259: the plug-in cuts it\n", path_length);
+    return 0;
+  }
+
+  int open_outputs() {
+    const std::string base = (fs::path(o.out) / sc.name).string();
+    trace = base + ".trace.csv", cars = base + ".cars.csv";
+    picture = base + ".svg", png = base + ".png", log = base + ".log";
+    if (!log_file.open(log, &error)) return fail(2);
+    log_file.write("# zephal-sim: " + sc.path + " on " + sc.track + "; the loader's report and the plug-in's log\n" +
+                   "# frame: when the line was logged ('-' before the first frame); tick: the replay tick then\n" +
+                   log_line("frame", "tick", "line"));
+    if (!o.win32_log.empty() && !sim::platform::start_call_log(o.win32_log, &error)) return fail(2);
+    return 0;
+  }
+
+  // The loader's part: its report and the lines the plug-in's entry logged.
+  int load_plugin() {
+    std::string report;
+    const u32 applied = sim::platform::load_plugin(o.module, &report);
+    fputs(report.c_str(), stdout);
+    for (size_t at = 0, nl; (nl = report.find('\n', at)) != std::string::npos; at = nl + 1)
+      log_file.write(log_line("-", "-", report.substr(at, nl - at)));
+    entry_log = sim::platform::plugin_log();
+    for (const std::string &line : entry_log) {
+      printf("log: %s%s\n", line.c_str(), sim::log_note(line).c_str());
+      log_file.write(log_line("-", "-", line));
+    }
+    if (!applied) {
+      log_file.commit(&error);
+      sim::platform::stop_call_log(&error);
+      fprintf(stderr, "zephal-sim: the plug-in was not applied; the replay is not played\n");
+      return 1;
+    }
+    return 0;
+  }
+
+  // What the scenario does on frame f: keys, the mouse, the game's own moves.
+  void act(u32 f, size_t &next, std::vector<sim::action> &mouse) {
     for (; next < sc.timeline.size() && sc.timeline[next].frame == f; ++next) {
       const sim::action &a = sc.timeline[next];
       switch (a.kind) {
-        case sim::action::key_down: host::set_key(a.a, true); break;
-        case sim::action::key_up: host::set_key(a.a, false); break;
+        case sim::action::key_down: sim::platform::set_key(a.a, true); break;
+        case sim::action::key_up: sim::platform::set_key(a.a, false); break;
         case sim::action::mouse:
           mouse.insert(std::upper_bound(mouse.begin(), mouse.end(), a,
                                         [](const sim::action &x, const sim::action &y) { return x.line < y.line; }),
@@ -358,52 +280,99 @@ int main(int argc, char **argv) {
     }
     for (const sim::action &m : mouse) g.move_mouse(m.a, m.b);
     std::erase_if(mouse, [f](const sim::action &m) { return m.frame + m.frames - 1 <= f; });
-    // 60 frames a second on the game's clock.
-    host::set_tick(1000000u + (u32)((u64)f * 1000 / 60));
-    sim::frame_input in;
-    for (int d = 0; d < 10; ++d) in.digit_down[d] = host::key_is_down('0' + d);
-    in.ctrl = host::key_is_down(0x11);
-    bool space_down = host::key_is_down(space_key);
-    in.space = space_down && !space_was_down;
-    space_was_down = space_down;
+  }
 
-    sim::frame_report r = g.frame();
+  // The replay, frame by frame, recorded as it goes.
+  int play(sim::recorder &rec) {
+    if (!rec.open(trace, cars, &error)) return fail(2);
+    rec.before_start(entry_log);
+    // The loader keeps every message; what was read is let go each frame so
+    // that a long run's memory stays flat.
+    sim::platform::forget_plugin_log();
+    const int space_key = atoi(setting(sc, "KeySpace", "32").c_str());
+    bool space_was_down = false;
+    size_t next = 0;
+    std::vector<sim::action> mouse;  // movements still under way, in the order of their lines
+    progress shown(sc.frames);
+    if (!o.quiet) printf("%7s %7s  %s\n", "frame", "tick", "log");
+    for (u32 f = 0; f < sc.frames; ++f) {
+      act(f, next, mouse);
+      // 60 frames a second on the game's clock.
+      sim::platform::set_clock(1000000u + (u32)((u64)f * 1000 / 60));
+      sim::frame_input in;
+      for (int d = 0; d < 10; ++d) in.digit_down[d] = sim::platform::key_is_down('0' + d);
+      in.ctrl = sim::platform::key_is_down(0x11);
+      bool space_down = sim::platform::key_is_down(space_key);
+      in.space = space_down && !space_was_down;
+      space_was_down = space_down;
 
-    const std::vector<std::string> &lines = host::loader_messages();
-    if (!lines.empty()) {
-      const std::string frame_no = std::to_string(f), tick = std::to_string(host::word(sim::gw_tick));
-      for (const std::string &line : lines) {
-        const std::string text = log_line(frame_no.c_str(), tick.c_str(), line);
-        if (!o.quiet) fputs(text.c_str(), stdout);
-        log_file.write(text);
+      sim::frame_report r = g.frame();
+
+      const std::vector<std::string> &lines = sim::platform::plugin_log();
+      if (!lines.empty()) {
+        const std::string frame_no = std::to_string(f), tick = std::to_string(g.replay_tick());
+        for (const std::string &line : lines) {
+          const std::string text = log_line(frame_no.c_str(), tick.c_str(), line);
+          if (!o.quiet) fputs(text.c_str(), stdout);
+          log_file.write(text);
+        }
       }
+      rec.frame(f, r, in, lines);
+      sim::platform::forget_plugin_log();
+      shown.frame(f);
     }
-    rec.frame(f, r, in, lines);
-    host::loader_reset();
-    shown.frame(f);
+    shown.done();
+    return 0;
   }
-  shown.done();
 
-  // What came of it.
-  char title[320];
-  snprintf(title, sizeof title, "zephal-sim: %s on %s, %u frames (%.1f s), %u replay ticks", sc.name.c_str(),
-           sc.track.c_str(), sc.frames, sc.frames / 60.0, g.ticks);
-  bool ok = rec.finish(&error) && log_file.commit(&error) && sim::write_picture(picture, title, g.road(), sketch, &error);
-  if (!ok) {
-    fprintf(stderr, "zephal-sim: %s\n", error.c_str());
-    return 1;
+  // What came of it: the files put in place, the picture, the summary.
+  int finish(sim::recorder &rec, const sim::sketch &sketch) {
+    char title[320];
+    snprintf(title, sizeof title, "zephal-sim: %s on %s, %u frames (%.1f s), %u replay ticks", sc.name.c_str(),
+             sc.track.c_str(), sc.frames, sc.frames / 60.0, g.ticks);
+    bool ok = rec.finish(&error) && log_file.commit(&error) && sim::platform::stop_call_log(&error) &&
+              sim::write_picture(picture, title, g.road(), sketch, &error);
+    if (!ok) return fail(1);
+    const std::string png_note = sim::convert_to_png(picture, png);
+    std::string readme_note;
+    if (!sim::write_readme(o.out, sc.name, &readme_note)) readme_note = "note: " + readme_note;
+
+    printf("\nsummary\n");
+    for (const auto &[feature, what] : sim::summary(sc, g, rec)) printf("  %-17s %s\n", feature.c_str(), what.c_str());
+    printf("\noutputs (%s/README.txt says what each file and column is)\n", o.out.c_str());
+    printf("  picture  %s%s\n", picture.c_str(), png_note.empty() ? (" and " + png).c_str() : "");
+    if (!png_note.empty()) printf("           (%s)\n", png_note.c_str());
+    printf("  trace    %s\n  cars     %s\n  log      %s\n  presets  %s\n", trace.c_str(), cars.c_str(), log.c_str(),
+           preset_file.c_str());
+    if (!o.win32_log.empty()) printf("  win32    %s\n", o.win32_log.c_str());
+    if (!readme_note.empty()) printf("%s\n", readme_note.c_str());
+    return 0;
   }
-  const std::string png_note = sim::convert_to_png(picture, png);
-  std::string readme_note;
-  if (!sim::write_readme(o.out, sc.name, &readme_note)) readme_note = "note: " + readme_note;
+};
 
-  printf("\nsummary\n");
-  for (const auto &[feature, what] : sim::summary(sc, g, rec)) printf("  %-17s %s\n", feature.c_str(), what.c_str());
-  printf("\noutputs (%s/README.txt says what each file and column is)\n", o.out.c_str());
-  printf("  picture  %s%s\n", picture.c_str(), png_note.empty() ? (" and " + png).c_str() : "");
-  if (!png_note.empty()) printf("           (%s)\n", png_note.c_str());
-  printf("  trace    %s\n  cars     %s\n  log      %s\n  presets  %s\n", trace.c_str(), cars.c_str(), log.c_str(),
-         preset_file.c_str());
-  if (!readme_note.empty()) printf("%s\n", readme_note.c_str());
-  return 0;
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 3 && strcmp(argv[1], "--check-module") == 0) return sim::platform::check_module(argv[2]);
+  run r;
+  if (!parse_args(argc, argv, r.o, &r.error)) {
+    fprintf(stderr, "zephal-sim: %s\n%s(zephal-sim --help says more)\n", r.error.c_str(),
+            r.error == "no scenario given" ? usage : "");
+    return 2;
+  }
+  if (r.o.help) {
+    fputs(usage, stdout);
+    return 0;
+  }
+  if (!sim::load_scenario(r.o.scenario, r.sc, &r.error)) return r.fail(2);
+  int status = r.prepare_folders();
+  if (!status) status = r.prepare_settings();
+  if (!status) status = r.start_game();
+  if (!status) status = r.open_outputs();
+  if (!status) status = r.load_plugin();
+  if (status) return status;
+  sim::sketch sketch;
+  sim::recorder rec(r.g, r.preset_file, sketch);
+  if (int played = r.play(rec)) return played;
+  return r.finish(rec, sketch);
 }

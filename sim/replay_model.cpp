@@ -128,6 +128,8 @@ u32 game::camera(int v) const {
 }
 
 u32 game::car(u32 i) const { return i < 64 ? word(gw_car_table + 4 * i) : 0; }
+u32 game::replay_tick() const { return word(gw_tick); }
+
 u32 game::car_count() const { return word(gw_car_count); }
 
 int game::car_index(u32 car_obj) const {

@@ -100,6 +100,7 @@ class game {
   u32 camera(int view) const;        // current camera object of a view, or 0
   u32 car(u32 i) const;              // car table slot i
   u32 car_count() const;
+  u32 replay_tick() const;           // the replay tick on show
   int car_index(u32 car_obj) const;  // slot of a car object, -1 when not in the table
 
   // Totals.
