@@ -12,6 +12,9 @@
 #include <filesystem>
 #include <string>
 
+#include "base/game_view.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "bench/bench.h"
 #include "bench/game_patches.h"
 #include "freecam/game_words.h"
@@ -20,9 +23,6 @@
 #include "host/loader.h"
 #include "host/win32.h"
 #include "patches/hooks.h"
-#include "plugin/game_view.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
 #include "presets/presets.h"
 #include "rewind/ring.h"
 #include "tests/fresh_module.h"

@@ -13,13 +13,13 @@
 #include <numeric>
 #include <random>
 
+#include "base/game_view.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "bench/bench.h"
 #include "host/game_image.h"
 #include "patches/hooks.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
 #include "rewind/ring.h"
 #include "rewind/seek.h"
 #include "rewind/stream.h"

@@ -10,14 +10,14 @@
 // Usage: sim_frame_bench [rounds]   (default 9)
 #include <filesystem>
 
+#include "base/log.h"
+#include "base/settings.h"
 #include "bench/bench.h"
 #include "bench/game_patches.h"
 #include "host/game_image.h"
 #include "host/loader.h"
 #include "host/win32.h"
 #include "patches/hooks.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
 #include "rewind/ring.h"
 #include "sim/replay_model.h"
 #include "sim/scenario.h"

@@ -1,6 +1,7 @@
 # The plug-in's sources and compile options, shared by the PE and ELF builds.
 file(GLOB ZEPHAL_PLUGIN_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/platform/*.cpp
+  ${PROJECT_SOURCE_DIR}/base/*.cpp
   ${PROJECT_SOURCE_DIR}/plugin/*.cpp
   ${PROJECT_SOURCE_DIR}/z9sdk/*.cpp
   ${PROJECT_SOURCE_DIR}/patches/*.cpp

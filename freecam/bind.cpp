@@ -1,9 +1,9 @@
 #include "freecam/bind.h"
 
+#include "base/game_view.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "freecam/orient.h"
-#include "plugin/game_view.h"
-#include "plugin/settings.h"
-#include "plugin/log.h"
 
 void bind_capture_off(freecam_record *rec) {
   f32 c[9], pos[3];

@@ -1,12 +1,12 @@
 #include "freecam/controller.h"
 
+#include "base/game_view.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "freecam/bind.h"
 #include "freecam/game_words.h"
 #include "freecam/motion.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
-#include "plugin/settings.h"
-#include "plugin/log.h"
 
 constinit freecam_record zp[2] = {};
 

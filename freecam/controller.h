@@ -1,8 +1,8 @@
 // The free-camera controller: it takes over every game camera object of type
-// 7, flies it from keyboard and mouse and writes its pose back; the replay
-// interface suppression releases it. The camera handler z9_zp_freecam_tick
-// (plugin/camera.cpp) runs the two halves of one call, with the presets'
-// pending recall between them.
+// 7, flies it from keyboard and mouse and writes its pose back, and gives it
+// back when the game stops showing it. The camera handler
+// z9_zp_freecam_tick (plugin/camera.cpp) runs the two halves of one call, with
+// the presets' pending recall between them.
 #pragma once
 
 #include "freecam/record.h"
@@ -25,3 +25,8 @@ void zp_release(freecam_record *rec);
 // The record's position and orientation into the camera object, so that the
 // game shows them.
 void zp_write_pose(const freecam_record &rec, u32 cam);
+
+// Releases each active record whose camera object the game no longer shows
+// in its view: the view's current camera (override word, else base word) is
+// another object or none, or the object is no longer of type 7.
+void zp_freecam_release_unshown();

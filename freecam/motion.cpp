@@ -1,10 +1,10 @@
 #include "freecam/motion.h"
 
+#include "base/game_view.h"
+#include "base/settings.h"
 #include "freecam/game_words.h"
 #include "freecam/orient.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
-#include "plugin/settings.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "freecam/orient.h"
 
-#include "plugin/game_view.h"
+#include "base/game_view.h"
 
 // --- sine and cosine --------------------------------------------------------
 //

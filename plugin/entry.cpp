@@ -1,15 +1,13 @@
 // The module's face to the Z9 loader: the manifest, the definition table and
 // the one entry. Nothing of the plug-in's own runs before Z9_Apply; after it
 // returns, the game's patched code drives every handler.
+#include "base/game_view.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/version.h"
 #include "patches/hooks.h"
-#include "z9sdk/apply.h"
-#include "plugin/game_view.h"
-#include "plugin/log.h"
-#include "plugin/settings.h"
-#include "plugin/version.h"
 #include "presets/presets.h"
-
-constinit z9_log_fn logger = nullptr;
+#include "z9sdk/apply.h"
 
 // In writable data, as the loader expects; the strings are fixed up with the
 // module like every pointer of ours.

@@ -5,9 +5,9 @@
 //
 // One pass samples the clock and both modifiers first, then runs the replay
 // keys and the presets' digit keys, in that order.
+#include "base/game_view.h"
 #include "patches/hooks.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"

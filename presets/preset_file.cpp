@@ -1,8 +1,8 @@
 #include "presets/preset_file.h"
 
+#include "base/game_view.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
 
 constinit char zp_track_ini_path[zp_path_max] = {};
 

@@ -5,8 +5,8 @@
 // its own and a file edited by hand is seen at the next key press.
 #pragma once
 
+#include "base/settings.h"
 #include "platform/types.h"
-#include "plugin/settings.h"
 
 // The current track's preset file; valid after zp_track_ini returned 1.
 extern char zp_track_ini_path[zp_path_max];

@@ -1,11 +1,11 @@
 #include "presets/presets.h"
 
+#include "base/game_view.h"
+#include "base/log.h"
 #include "freecam/controller.h"
 #include "freecam/record.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
-#include "plugin/log.h"
 #include "presets/preset_file.h"
 
 constinit i32 g_pending_preset = -1;

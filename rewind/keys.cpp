@@ -2,9 +2,9 @@
 // and the back and forward keys with auto-repeat.
 #include "rewind/keys.h"
 
+#include "base/game_view.h"
+#include "base/settings.h"
 #include "platform/win32.h"
-#include "plugin/game_view.h"
-#include "plugin/settings.h"
 #include "rewind/ring.h"
 #include "rewind/seek.h"
 

@@ -1,14 +1,12 @@
-// The snapshot ring and the capture handler. The game enters its routine
-// 0x51bbe0 as the replay advances from tick to tick; the hook stub calls
-// z9_zp_capture there first, which files a copy of the replay's state under
-// the tick counter.
+// The snapshot ring and its capture: a copy of the replay's state filed
+// under the tick counter, once for each tick the replay advances (the capture
+// handler, plugin/capture.cpp, calls it).
 #include "rewind/ring.h"
 
-#include "patches/hooks.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
-#include "plugin/settings.h"
-#include "plugin/log.h"
 #include "rewind/stream.h"
 
 constinit u8 *zp_ring = nullptr;
@@ -157,20 +155,7 @@ void rebuild(u32 n) {
 
 }  // namespace
 
-extern "C" void z9_zp_capture() {
-  if (!game) return;
-  if (game_mode() != mode_replay) {
-    zp_seek_target = 0;  // a seek does not outlive the replay
-    return;
-  }
-  // A forward seek lets the replay run; it stops at the first tick at or
-  // past its target, whether or not snapshots are being taken.
-  if (zp_seek_target && rd32(ga_tick) >= zp_seek_target) {
-    set_replay_paused(1);
-    zp_seek_target = 0;
-  }
-  if (!cfg_rewind) return;
-
+void zp_capture_snapshot() {
   u32 n = rd32(ga_car_count);
   if (n < 1 || n > ring_cars_max) return;  // not a race we can file; keep the ring
   if (!zp_ring || zp_car_count != n || (zp_fx_on && game_mark_sections() != zp_mark_sections)) {

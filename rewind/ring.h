@@ -3,8 +3,8 @@
 // still in the ring back into the game and put the replay at that tick.
 #pragma once
 
+#include "base/game_view.h"
 #include "platform/types.h"
-#include "plugin/game_view.h"
 
 // Ring state, shared by capture, rewind and seek and the replay keys; all on
 // the game's thread.
@@ -16,7 +16,7 @@ extern u32 zp_fx_on;            // 1: slots carry the effects part
 extern u32 zp_mark_sections;    // mark-section entries per slot, 0..4096
 extern u32 zp_seek_target;      // tick at which a forward seek pauses; 0 = none
 
-// Game words of the replay besides those in plugin/game.h (linked addresses).
+// Game words of the replay besides those in base/game_view.h (linked addresses).
 constexpr u32 ga_tick_alt = 0x853b34;     // a tick-valued word kept in the slot header
 constexpr u32 ga_half_tick = 0x5bf268;    // takes a tick shifted right by one
 constexpr u32 ga_mark_index = 0x655b9c;   // index of the last mark section; ~0 = none
@@ -153,3 +153,10 @@ int zp_oldest_snapshot(u32 *tick);
 // released), every ring word 0 and no seek pending. For hosts and tests that
 // start the subsystem over within one process.
 void zp_ring_reset();
+
+// Files the game's state of the current tick in its slot, for the car count
+// the game has now: a race of 1 to 16 cars, else nothing is filed and the
+// ring stays as it is. A ring of another car count or mark-section count is
+// first built anew (every snapshot lost); when no memory is to be had, nothing
+// is filed and the next call tries again.
+void zp_capture_snapshot();

@@ -2,8 +2,8 @@
 // while the capture handler (same thread) keeps filing ticks.
 #include "rewind/seek.h"
 
-#include "plugin/game_view.h"
-#include "plugin/log.h"
+#include "base/game_view.h"
+#include "base/log.h"
 #include "rewind/ring.h"
 
 namespace {
@@ -69,4 +69,11 @@ void zp_seek(i32 delta) {
     rewind_by((i64)oldest - now);
   else
     zp_log("zephal: seek %d: no snapshot", delta);
+}
+
+void zp_seek_arrive() {
+  if (zp_seek_target && rd32(ga_tick) >= zp_seek_target) {
+    set_replay_paused(1);
+    zp_seek_target = 0;
+  }
 }

@@ -13,3 +13,8 @@ void zp_rewind(i32 delta);
 // to the oldest slot, or forward by letting the replay run until the capture
 // handler pauses it at the target.
 void zp_seek(i32 delta);
+
+// Ends a forward seek once the replay has reached its target: pauses the
+// replay at the first tick at or past it. Called at every replay tick,
+// whether or not snapshots are being taken.
+void zp_seek_arrive();

@@ -4,8 +4,8 @@
 // load would do to its globals.
 #pragma once
 
+#include "base/settings.h"
 #include "freecam/record.h"
-#include "plugin/settings.h"
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "base/game_view.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "freecam/record.h"
 #include "host/game_image.h"
 #include "host/win32.h"
-#include "plugin/game_view.h"
-#include "plugin/settings.h"
-#include "plugin/log.h"
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"

@@ -2,16 +2,18 @@
 # Checks how the plug-in's folders include each other:
 #  - no plug-in file includes the Linux stand-in (host/) or the simulator
 #    (sim/): the plug-in builds for Windows without them;
-#  - no include circle runs between folders. A unit is a header with its
-#    source (freecam/controller.h and .cpp); unit A uses unit B when a file of
-#    A includes B's header. A circle that leaves a folder and comes back
-#    (presets use the free camera, which calls back into presets) ties two
-#    subsystems into one; within a folder, units may lean on each other.
-# Prints each fault with the includes that make it, and exits 1 on any.
+#  - the folders stand in one order, bottom first, and a file includes only
+#    files of its own folder and of folders below it. The subsystems build on
+#    the base and know nothing of the hook stubs; the hook handlers in plugin/
+#    sit on top and call into the subsystems, so no call runs back up.
+# Prints each fault with the file and line of its include, and exits 1 on any.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-folders=(plugin z9sdk patches freecam rewind presets platform)
+# Bottom first: the C runtime and Win32 surface, the loader's interface, the
+# game view with settings and log, the three subsystems (presets use the free
+# camera), the hook stubs with the patch list, and the entry with the handlers.
+folders=(platform z9sdk base freecam rewind presets patches plugin)
 
 files=()
 for d in "${folders[@]}"; do
@@ -22,12 +24,11 @@ done
 # One line per include: the including file, its line and the file included.
 grep -H -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "${files[@]}" |
   sed -E 's/^([^:]*):([0-9]+):[^"]*"([^"]*)".*/\1 \2 \3/' |
-  awk -v folders="${folders[*]}" '
-    function unit(path) { sub(/\.(h|cpp|S)$/, "", path); return path }
+  awk -v folders="${folders[*]}" -v nfiles="${#files[@]}" '
     function folder(path) { sub(/\/.*/, "", path); return path }
     BEGIN {
       n = split(folders, list, " ")
-      for (i = 1; i <= n; ++i) ours[list[i]] = 1
+      for (i = 1; i <= n; ++i) rank[list[i]] = i
       faults = 0
     }
     {
@@ -37,53 +38,20 @@ grep -H -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "${files[@]}" |
         ++faults
         next
       }
-      if (!(folder(inc) in ours)) next
-      a = unit(file); b = unit(inc)
-      if (a == b) next
-      units[a] = 1; units[b] = 1
-      if (!((a, b) in edge)) {
-        edge[a, b] = file ":" line " includes " inc
-        succ[a] = succ[a] " " b
-      }
-    }
-    # A shortest path of uses from s to t, as "s t ..." (empty: none), by
-    # breadth-first search.
-    function path(s, t,    queue, head, tail, seen, from, u, k, m, next_, p) {
-      delete seen; delete from
-      head = tail = 0; queue[tail++] = s; seen[s] = 1
-      while (head < tail) {
-        u = queue[head++]
-        if (u == t) break
-        m = split(succ[u], next_, " ")
-        for (k = 1; k <= m; ++k)
-          if (!(next_[k] in seen)) { seen[next_[k]] = 1; from[next_[k]] = u; queue[tail++] = next_[k] }
-      }
-      if (!(t in seen)) return ""
-      p = t
-      for (u = t; u != s; u = from[u]) p = from[u] " " p
-      return p
-    }
-    END {
-      # Every circle between folders has a use that crosses folders; it is a
-      # circle when the used unit leads back. Each circle is shown once, from
-      # the first such use found.
-      for (key in edge) {
-        split(key, ab, SUBSEP); a = ab[1]; b = ab[2]
-        if (folder(a) == folder(b) || ((a, b) in shown)) continue
-        p = path(b, a)
-        if (p == "") continue
-        m = split(a " " p, steps, " ")
-        printf "include circle between folders: %s\n", a " " p
-        for (k = 1; k < m; ++k) {
-          printf "  %s\n", edge[steps[k], steps[k + 1]]
-          shown[steps[k], steps[k + 1]] = 1
-        }
+      to = folder(inc)
+      if (!(to in rank)) next
+      from = folder(file)
+      if (rank[to] > rank[from]) {
+        printf "%s:%s: includes %s: %s/ stands above %s/\n", file, line, inc, to, from
         ++faults
       }
+    }
+    END {
       if (faults) {
-        print "check-includes: break each circle by moving the call that closes it into a unit above both (as plugin/ holds the hook handlers), or by letting only one side know the other"
+        order = list[1]
+        for (i = 2; i <= n; ++i) order = order " < " list[i]
+        print "check-includes: a folder may include only itself and the folders below it: " order "; move the call that goes up into the folder above (as plugin/ holds the hook handlers)"
         exit 1
       }
-      c = 0; for (u in units) ++c
-      printf "check-includes: %d units in %d folders, no include circle between folders, nothing from host/ or sim/\n", c, n
+      printf "check-includes: %d files in %d folders, each including only its own folder and those below it, nothing from host/ or sim/\n", nfiles, n
     }'

@@ -170,7 +170,8 @@ runner=$(cat "$bld/runner")
 base_order="freecam_camera rewind_ring rewind_capture presets_file settings_read loader_module patching_walk patching_stubs artefacts_tables"
 declare -A first=(
   [freecam/]="freecam_camera presets_file" [rewind/]="rewind_ring rewind_capture" [presets/]="presets_file"
-  [plugin/]="settings_read loader_module rewind_ring" [z9sdk/]="patching_walk loader_module"
+  [base/]="settings_read loader_module rewind_ring" [plugin/]="loader_module rewind_ring freecam_camera"
+  [z9sdk/]="patching_walk loader_module"
   [patches/]="patching_stubs loader_module")
 declare -A group=(
   [freecam_camera]=freecam [rewind_ring]=rewind [rewind_capture]=rewind [presets_file]=presets [settings_read]=settings
@@ -298,8 +299,8 @@ secs=$(($(date +%s) - start))
 echo
 printf '%-10s %7s %9s %11s %6s\n' folder killed survived equivalent stale
 tk=0 ts=0 te=0 tst=0
-for d in plugin/ z9sdk/ patches/ freecam/ rewind/ presets/ \
-  $(for i in "${selected[@]}"; do folder "${files[i]}"; done | sort -u | grep -vxE 'plugin/|z9sdk/|patches/|freecam/|rewind/|presets/'); do
+for d in plugin/ base/ z9sdk/ patches/ freecam/ rewind/ presets/ \
+  $(for i in "${selected[@]}"; do folder "${files[i]}"; done | sort -u | grep -vxE 'plugin/|base/|z9sdk/|patches/|freecam/|rewind/|presets/'); do
   a=${killed[$d]:-0} b=${survived[$d]:-0} c=${equivalent[$d]:-0} e=${stale[$d]:-0}
   [ $((a + b + c + e)) -gt 0 ] || continue
   printf '%-10s %7d %9d %11d %6d\n' "$d" "$a" "$b" "$c" "$e"

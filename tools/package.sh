@@ -2,7 +2,7 @@
 # Builds the release package for players: out/zephal-<version>.zip, holding a
 # folder zephal-<version>/ with the plug-in (zephal.z9p), the two tools as
 # Windows programs, the sample zephal.ini, the player's guide, CHANGES,
-# LICENSE and SHA256SUMS. The version is the plug-in's own (plugin/version.h).
+# LICENSE and SHA256SUMS. The version is the plug-in's own (base/version.h).
 #
 #   bash tools/package.sh [--no-build] [--out DIR]
 #
@@ -29,8 +29,8 @@ for tool in zip sha256sum; do
   command -v "$tool" >/dev/null || { echo "package: $tool is missing (run tools/setup.sh)" >&2; exit 1; }
 done
 
-version=$(sed -n 's/^#define ZEPHAL_VERSION "\([^"]*\)"$/\1/p' plugin/version.h)
-[ -n "$version" ] || { echo "package: no version in plugin/version.h" >&2; exit 1; }
+version=$(sed -n 's/^#define ZEPHAL_VERSION "\([^"]*\)"$/\1/p' base/version.h)
+[ -n "$version" ] || { echo "package: no version in base/version.h" >&2; exit 1; }
 
 # Source in the build's artefact folder (out/, or ZEPHAL_OUT where a build
 # was told another one, as the sanitizer run is) or the tree; name in the archive.

@@ -1,6 +1,6 @@
 // zp_load_settings with a real "zephal.ini" beside a stand-in game executable,
 // checked row by row against the settings table.
-#include "plugin/settings_table.h"
+#include "base/settings_table.h"
 #include "tests/support.h"
 
 namespace {

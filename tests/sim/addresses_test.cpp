@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/game_view.h"
 #include "host/game_image.h"
 #include "patches/hooks.h"
-#include "plugin/game_view.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ std::vector<game_word> read_words(const std::vector<std::string> &files, const s
 
 struct GameWords : ::testing::Test {
   std::vector<game_word> plugin =
-      read_words({"plugin/game_view.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
+      read_words({"base/game_view.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
   std::vector<game_word> sim = read_words({"sim/replay_model.h"}, "gw|gb");
 };
 

@@ -5,9 +5,9 @@
 #include <map>
 #include <random>
 
+#include "base/settings_table.h"
 #include "host/loader.h"
 #include "patches/hooks.h"
-#include "plugin/settings_table.h"
 #include "tests/tools/run_tool.h"
 #include "z9sdk/apply.h"
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "base/settings_table.h"
 #include "host/pe_module.h"
-#include "plugin/settings_table.h"
 #include "tests/tools/run_tool.h"
 #include "z9sdk/z9.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/settings_table.h"
+#include "base/settings_table.h"
 #include "platform/types.h"
 
 namespace tools {

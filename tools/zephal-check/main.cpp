@@ -9,7 +9,7 @@
 #include <io.h>
 #endif
 
-#include "plugin/version.h"
+#include "base/version.h"
 #include "tools/common/console.h"
 #include "tools/common/paths.h"
 #include "tools/common/settings_check.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/version.h"
+#include "base/version.h"
 #include "tools/common/console.h"
 #include "tools/common/paths.h"
 #include "tools/zephal-presets/preset_file.h"

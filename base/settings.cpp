@@ -1,8 +1,8 @@
-#include "plugin/settings.h"
+#include "base/settings.h"
 
+#include "base/settings_table.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
-#include "plugin/settings_table.h"
 
 constinit char zp_dir[zp_path_max] = {};
 

@@ -1,0 +1,3 @@
+#include "base/game_view.h"
+
+constinit u32 game = 0;
