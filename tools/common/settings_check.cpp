@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/ini_file.h"
+#include "ini/ini_file.h"
 #include "platform/win32.h"
 #include "tools/common/key_names.h"
 #include "tools/common/paths.h"
@@ -14,7 +14,7 @@
 namespace tools {
 namespace {
 
-using host::ini::line;
+using ini::line;
 
 bool same_name(const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
@@ -110,13 +110,13 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
                "from the game; save it as plain (ANSI) text");
   }
 
-  const host::ini::file f = host::ini::file::parse(bytes);
+  const ini::file f = ini::file::parse(bytes);
   enum { before_any, in_zephal, elsewhere } where = before_any;
   int zephal_line = 0;
   for (size_t i = 0; i < f.lines.size(); ++i) {
     const line &l = f.lines[i];
     const int n = (int)i + 1;
-    const std::string_view t = host::ini::trim(l.text);
+    const std::string_view t = ini::trim(l.text);
     if (l.kind == line::section) {
       if (same_name(l.name, "Zephal") && !zephal_line) {
         where = in_zephal;
@@ -160,7 +160,7 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
                          ") counts, so this line is ignored");
       continue;
     }
-    seen = {n, std::string(host::ini::unquote(l.value))};
+    seen = {n, std::string(ini::unquote(l.value))};
   }
   if (!zephal_line && !bytes.empty())
     add(0, "", "there is no [Zephal] section: the plug-in uses the default of every setting");

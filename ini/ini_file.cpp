@@ -1,8 +1,8 @@
-#include "host/ini_file.h"
+#include "ini/ini_file.h"
 
 #include <strings.h>
 
-namespace host::ini {
+namespace ini {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a'; }
@@ -341,4 +341,4 @@ std::string utf8_to_ansi(std::string_view utf8) {
   return out;
 }
 
-}  // namespace host::ini
+}  // namespace ini

@@ -15,7 +15,7 @@
 
 #include "platform/types.h"
 
-namespace host::ini {
+namespace ini {
 
 constexpr size_t none = (size_t)-1;
 
@@ -89,4 +89,4 @@ struct file {
   void insert(size_t at, std::string text);
 };
 
-}  // namespace host::ini
+}  // namespace ini
