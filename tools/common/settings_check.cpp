@@ -102,9 +102,16 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
     std::string text;
   };
   std::vector<found> at(zp_setting_count);
-  if (bytes.size() >= 2 && ((u8)bytes[0] == 0xFF && (u8)bytes[1] == 0xFE)) {
-    add(0, "", "the file is saved as UTF-16 (Unicode), so its lines are not checked here; save it as plain text");
+  // The lines as the plug-in's A calls see them: a UTF-16LE file's text in
+  // the ANSI code page, any other file's bytes as they are.
+  ini::text decoded = ini::decode(std::move(bytes));
+  bytes = decoded.enc == ini::encoding::ansi ? std::move(decoded.body) : ini::utf8_to_ansi(decoded.body);
+  bool unread = false;  // a file Windows reads no setting from, said so already
+  if (bytes.size() >= 2 && (u8)bytes[0] == 0xFE && (u8)bytes[1] == 0xFF) {
+    add(0, "", "the file is saved as UTF-16 big-endian (Unicode), which Windows does not read: the plug-in uses "
+               "the default of every setting; save it as plain (ANSI) text or UTF-16 little-endian");
     bytes.clear();
+    unread = true;
   } else if (bytes.size() >= 3 && !bytes.compare(0, 3, "\xEF\xBB\xBF")) {
     add(1, "", "the file starts with an invisible UTF-8 byte-order mark, which can hide its first line "
                "from the game; save it as plain (ANSI) text");
@@ -164,7 +171,7 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
   }
   if (!zephal_line && !bytes.empty())
     add(0, "", "there is no [Zephal] section: the plug-in uses the default of every setting");
-  else if (!zephal_line)
+  else if (!zephal_line && !unread)
     add(0, "", "the file is empty: the plug-in uses the default of every setting");
 
   // The values, from the same function with the same arguments as the plug-in.
