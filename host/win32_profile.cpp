@@ -1,5 +1,5 @@
 // GetPrivateProfileIntA, GetPrivateProfileStringA and WritePrivateProfileStringA
-// on real Linux files, behaving as Windows does (see host/ini_file.h for how
+// on real Linux files, behaving as Windows does (see ini/ini_file.h for how
 // the file is read). Nothing is cached: every call reads the file anew, once,
 // so an edit made on disk by someone else is seen by the next call.
 //
@@ -25,19 +25,19 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/ini_file.h"
 #include "host/win32.h"
+#include "ini/ini_file.h"
 
 namespace {
 
-using host::ini::file;
+using ini::file;
 
 // The largest profile read: a thousand times what the plug-in's files hold,
 // and small enough that the 36 reads of the settings stay quick.
 constexpr size_t profile_max = 1u << 20;
 
 // The profile's text, or false when there is none Windows could read there.
-bool read_profile(const std::string &path, host::ini::text &out) {
+bool read_profile(const std::string &path, ini::text &out) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (u64)st.st_size > profile_max) return false;
   int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -56,7 +56,7 @@ bool read_profile(const std::string &path, host::ini::text &out) {
   close(fd);
   if (!ok || n < 0 || got > profile_max) return false;
   bytes.resize(got);
-  out = host::ini::decode(std::move(bytes));
+  out = ini::decode(std::move(bytes));
   return true;
 }
 
@@ -191,10 +191,10 @@ std::string_view default_text(LPCSTR def) {
 
 // Names and values cross between the A calls' ANSI text and a Unicode file's.
 struct profile_text {
-  host::ini::text text;
-  bool unicode() const { return text.enc != host::ini::encoding::ansi; }
-  std::string in(const char *s) const { return unicode() ? host::ini::ansi_to_utf8(s) : std::string(s); }
-  std::string out(std::string_view s) const { return unicode() ? host::ini::utf8_to_ansi(s) : std::string(s); }
+  ini::text text;
+  bool unicode() const { return text.enc != ini::encoding::ansi; }
+  std::string in(const char *s) const { return unicode() ? ini::ansi_to_utf8(s) : std::string(s); }
+  std::string out(std::string_view s) const { return unicode() ? ini::utf8_to_ansi(s) : std::string(s); }
 };
 
 namespace host::win32 {
@@ -207,9 +207,9 @@ DWORD GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DW
     return copy_string(default_text(def), out, size);
   if (app && key) {
     std::string_view value;
-    if (!host::ini::find_value(p.text.body, p.in(app), p.in(key), value))
+    if (!ini::find_value(p.text.body, p.in(app), p.in(key), value))
       return copy_string(default_text(def), out, size);
-    return copy_string(p.out(host::ini::unquote(value)), out, size);
+    return copy_string(p.out(ini::unquote(value)), out, size);
   }
   file f = file::parse(p.text.body);
 
@@ -219,7 +219,7 @@ DWORD GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DW
     names = f.section_names();
   } else {
     size_t header = f.find_section(p.in(app));
-    if (header == host::ini::none) return copy_string(default_text(def), out, size);
+    if (header == ini::none) return copy_string(default_text(def), out, size);
     names = f.key_names(header);
   }
   if (names.empty()) return copy_string(default_text(def), out, size);
@@ -232,7 +232,7 @@ UINT GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR path) {
   // missing value gives the default, any other text a number (0 if no digits).
   char text[32];
   if (GetPrivateProfileStringA(app, key, "", text, sizeof(text), path) == 0) return (UINT)def;
-  return host::ini::parse_int(text);
+  return ini::parse_int(text);
 }
 
 BOOL WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPCSTR path) {
@@ -253,7 +253,7 @@ BOOL WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPCSTR pat
   // A deletion that finds nothing still leaves an (empty) file, as on Windows.
   if (exists && !changed) return clean_temp(target), 1;
   p.text.body = f.bytes();
-  return replace_file(target, host::ini::encode(p.text), exists ? &st : nullptr);
+  return replace_file(target, ini::encode(p.text), exists ? &st : nullptr);
 }
 
 }  // namespace host::win32

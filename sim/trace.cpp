@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "host/game_image.h"
-#include "host/ini_file.h"
+#include "ini/ini_file.h"
 #include "sim/log_lines.h"
 #include "sim/picture.h"
 
@@ -164,12 +164,12 @@ void recorder::recall_binds(int preset) {
   std::ifstream in(preset_file_, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
-  host::ini::file f = host::ini::file::parse(text.str());
+  ini::file f = ini::file::parse(text.str());
   size_t sec = f.find_section("Pos" + std::to_string(preset));
   auto value = [&](const char *key) -> u32 {
-    if (sec == host::ini::none) return 0;
+    if (sec == ini::none) return 0;
     size_t k = f.find_key(sec, key);
-    return k == host::ini::none ? 0 : host::ini::parse_int(host::ini::unquote(f.lines[k].value));
+    return k == ini::none ? 0 : ini::parse_int(ini::unquote(f.lines[k].value));
   };
   bind_pos_ = value("bind_pos");
   bind_rot_ = value("bind_rot");

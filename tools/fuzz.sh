@@ -15,7 +15,7 @@ seconds=${2:-60}
 out=build-fuzz
 mkdir -p "$out"
 
-profile="host/ini_file.cpp host/win32_profile.cpp host/win32.cpp"
+profile="ini/ini_file.cpp host/win32_profile.cpp host/win32.cpp"
 declare -A sources=(
   [ini]="$profile"
   [settings]="$profile base/settings.cpp presets/preset_file.cpp base/game_view.cpp platform/crt.cpp"

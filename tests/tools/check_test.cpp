@@ -237,6 +237,36 @@ TEST_F(Check, EachSlipInASettingsFileIsWarnedOnItsLineWithWhatThePlugInMakesOfIt
   EXPECT_TRUE(none.has("cannot find " + dir / "none.ini" + ". Without a zephal.ini")) << none.err;
 }
 
+// Windows reads a UTF-16LE profile (its mark FF FE) as text; any other file
+// is ANSI bytes, in which a UTF-8 mark hides the header on its line and a
+// UTF-16BE file holds no section at all.
+TEST_F(Check, SettingsFilesAreCheckedInTheEncodingsWindowsReads) {
+  const string text = "[Zephal]\r\nMoveSpeed=30\r\nKyeW=1\r\n";
+  auto utf16 = [&](bool le) {
+    string s = le ? "\xff\xfe" : "\xfe\xff";
+    for (char c : text) s += le ? string{c, '\0'} : string{'\0', c};
+    return s;
+  };
+  const struct {
+    const char *name;
+    string bytes;
+    bool read;  // the plug-in takes MoveSpeed from the file
+    const char *says;
+  } rows[] = {
+      {"UTF-16LE", utf16(true), true, "line 3: \"KyeW\" is not a setting of the plug-in, so the line is ignored: did you mean KeyW?"},
+      {"UTF-8 with its mark", "\xef\xbb\xbf" + text, false, "line 1: the file starts with an invisible UTF-8 byte-order mark"},
+      {"UTF-16BE", utf16(false), false, "the file is saved as UTF-16 big-endian (Unicode), which Windows does not read"},
+  };
+  for (const auto &row : rows) {
+    test::write_text(dir / "zephal.ini", row.bytes);
+    const test::ran r = check({"--ini", dir / "zephal.ini"});
+    EXPECT_EQ(r.status, 1) << row.name;
+    EXPECT_TRUE(r.has("  " + string(row.says))) << row.name << "\n" << r.out;
+    EXPECT_EQ(tool_reads(r), plug_in_reads(dir.path, row.bytes)) << row.name;
+    EXPECT_EQ(plug_in_reads(dir.path, row.bytes) != plug_in_reads(dir.path, ""), row.read) << row.name;
+  }
+}
+
 TEST_F(Check, TheSimulatorWarnsAboutItsScenariosSettingLinesBeforeTheRun) {
   test::write_text(dir / "s.scn", "frames 2\nsetting MovSpeed=20\nsetting KeyW = 83\n");
   const test::ran r = test::run(ZEPHAL_SIM, {dir / "s.scn", "--quiet", "--game-dir", dir / "game", "--out", dir / "out"});

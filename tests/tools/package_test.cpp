@@ -56,6 +56,7 @@ TEST_F(Package, TheArchiveHoldsThePlugInToolsSettingsGuideAndTheirSums) {
   for (const char *f : {"zephal.z9p", "zephal-check.exe", "zephal-presets.exe", "zephal.ini"})
     EXPECT_EQ(test::read_text(in + "/" + f), test::read_text(string(ZEPHAL_OUT_DIR) + "/" + f)) << f;
   EXPECT_EQ(test::read_text(in + "/PLAYING.md"), test::read_text(ZEPHAL_SOURCE "/docs/PLAYING.md"));
+  EXPECT_EQ(test::read_text(in + "/LICENSE.txt"), test::read_text(ZEPHAL_SOURCE "/LICENSE"));
 
   // The same artefacts give the same archive, byte for byte.
   const string first = test::read_text(archive());

@@ -89,21 +89,30 @@ bool exists(const std::string &path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-bool read_small_file(const std::string &path, const char *what, std::string &out, std::string &error) {
+read_result read_file(const std::string &path, size_t most, std::string &out, std::string &error) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) {
     error = "cannot open " + path + ": " + strerror(errno);
-    return false;
+    return read_failed;
   }
-  char chunk[4096];
+  out.clear();
+  char chunk[65536];
   size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && out.size() < (1u << 20)) out.append(chunk, n);
+  while (out.size() <= most && (n = fread(chunk, 1, sizeof chunk, f)) > 0) out.append(chunk, n);
   const bool failed = ferror(f) != 0;
   const int err = errno;
   fclose(f);
-  if (failed) error = "cannot read " + path + ": " + strerror(err);
-  if (!failed && out.size() >= (1u << 20)) error = path + " is larger than a megabyte: that is no " + what;
-  return error.empty();
+  if (failed) {
+    error = "cannot read " + path + ": " + strerror(err);
+    return read_failed;
+  }
+  return out.size() > most ? read_too_big : read_ok;
+}
+
+bool read_small_file(const std::string &path, const char *what, std::string &out, std::string &error) {
+  const read_result r = read_file(path, (1u << 20) - 1, out, error);
+  if (r == read_too_big) error = path + " is larger than a megabyte: that is no " + what;
+  return r == read_ok;
 }
 
 }  // namespace tools

@@ -15,6 +15,13 @@ std::string profile_path(const std::string &path);
 // The folder the running tool lies in, with a trailing separator, or "".
 std::string program_dir();
 
+// Reads a whole file the player named into out, if it holds at most most
+// bytes: read_ok; read_too_big (what is left in out is no use) when it
+// holds more; read_failed with error naming the file and the reason when it
+// cannot be opened or read.
+enum read_result { read_ok, read_failed, read_too_big };
+read_result read_file(const std::string &path, size_t most, std::string &out, std::string &error);
+
 // Reads a small text file the player named (a settings file, a preset
 // text) into out, at most a megabyte: false with error naming the file and
 // the reason; what is a megabyte or more is refused as "no WHAT".

@@ -1,8 +1,9 @@
 #include "tools/common/pe_file.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "tools/common/paths.h"
 
 namespace tools {
 namespace {
@@ -17,46 +18,24 @@ u32 le32(const std::vector<u8> &b, size_t at) {
 }
 bool fits(const std::vector<u8> &b, u64 at, u64 len) { return at <= b.size() && len <= b.size() - at; }
 
+}  // namespace
+
 std::string hex(u32 v) {
   char s[16];
   snprintf(s, sizeof s, "0x%X", v);
   return s;
 }
 
-bool read_all(const std::string &path, std::vector<u8> &out, std::string &error) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) {
-    error = "cannot open " + path + ": " + strerror(errno);
-    return false;
-  }
-  out.clear();
-  u8 chunk[65536];
-  size_t n;
-  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) {
-    if (out.size() + n > max_file_size) {
-      fclose(f);
-      error = path + " is larger than " + std::to_string(max_file_size >> 20) +
-              " MB: that is no game executable or plug-in";
-      return false;
-    }
-    out.insert(out.end(), chunk, chunk + n);
-  }
-  const bool failed = ferror(f);
-  const int err = errno;
-  fclose(f);
-  if (failed) {
-    error = "cannot read " + path + ": " + strerror(err);
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 bool read_pe(const std::string &path, pe_file &pe, std::string &error) {
   pe = pe_file{};
   pe.path = path;
-  if (!read_all(path, pe.bytes, error)) return false;
+  std::string whole;
+  const read_result r = read_file(path, max_file_size, whole, error);
+  if (r == read_too_big)
+    error = path + " is larger than " + std::to_string(max_file_size >> 20) +
+            " MB: that is no game executable or plug-in";
+  if (r != read_ok) return false;
+  pe.bytes.assign(whole.begin(), whole.end());
   const std::vector<u8> &b = pe.bytes;
   if (b.empty()) {
     error = path + " is empty";

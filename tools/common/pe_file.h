@@ -47,6 +47,9 @@ struct pe_file {
   bool find_export(const std::string &name, u32 &rva) const;
 };
 
+// A number as the tools print addresses and sizes: 0x1A2B.
+std::string hex(u32 v);
+
 // Reads and checks the headers of a PE32 file for x86. On failure returns
 // false with a message for the player: what is wrong with the file, in words.
 bool read_pe(const std::string &path, pe_file &pe, std::string &error);

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/ini_file.h"
+#include "ini/ini_file.h"
 #include "platform/win32.h"
 #include "tools/common/key_names.h"
 #include "tools/common/paths.h"
@@ -14,7 +14,7 @@
 namespace tools {
 namespace {
 
-using host::ini::line;
+using ini::line;
 
 bool same_name(const std::string &a, const std::string &b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
@@ -102,21 +102,28 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
     std::string text;
   };
   std::vector<found> at(zp_setting_count);
-  if (bytes.size() >= 2 && ((u8)bytes[0] == 0xFF && (u8)bytes[1] == 0xFE)) {
-    add(0, "", "the file is saved as UTF-16 (Unicode), so its lines are not checked here; save it as plain text");
+  // The lines as the plug-in's A calls see them: a UTF-16LE file's text in
+  // the ANSI code page, any other file's bytes as they are.
+  ini::text decoded = ini::decode(std::move(bytes));
+  bytes = decoded.enc == ini::encoding::ansi ? std::move(decoded.body) : ini::utf8_to_ansi(decoded.body);
+  bool unread = false;  // a file Windows reads no setting from, said so already
+  if (bytes.size() >= 2 && (u8)bytes[0] == 0xFE && (u8)bytes[1] == 0xFF) {
+    add(0, "", "the file is saved as UTF-16 big-endian (Unicode), which Windows does not read: the plug-in uses "
+               "the default of every setting; save it as plain (ANSI) text or UTF-16 little-endian");
     bytes.clear();
+    unread = true;
   } else if (bytes.size() >= 3 && !bytes.compare(0, 3, "\xEF\xBB\xBF")) {
     add(1, "", "the file starts with an invisible UTF-8 byte-order mark, which can hide its first line "
                "from the game; save it as plain (ANSI) text");
   }
 
-  const host::ini::file f = host::ini::file::parse(bytes);
+  const ini::file f = ini::file::parse(bytes);
   enum { before_any, in_zephal, elsewhere } where = before_any;
   int zephal_line = 0;
   for (size_t i = 0; i < f.lines.size(); ++i) {
     const line &l = f.lines[i];
     const int n = (int)i + 1;
-    const std::string_view t = host::ini::trim(l.text);
+    const std::string_view t = ini::trim(l.text);
     if (l.kind == line::section) {
       if (same_name(l.name, "Zephal") && !zephal_line) {
         where = in_zephal;
@@ -160,11 +167,11 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
                          ") counts, so this line is ignored");
       continue;
     }
-    seen = {n, std::string(host::ini::unquote(l.value))};
+    seen = {n, std::string(ini::unquote(l.value))};
   }
   if (!zephal_line && !bytes.empty())
     add(0, "", "there is no [Zephal] section: the plug-in uses the default of every setting");
-  else if (!zephal_line)
+  else if (!zephal_line && !unread)
     add(0, "", "the file is empty: the plug-in uses the default of every setting");
 
   // The values, from the same function with the same arguments as the plug-in.

@@ -10,8 +10,9 @@
 #endif
 
 #include "base/version.h"
-#include "tools/common/console.h"
 #include "tools/common/paths.h"
+#include "tools/common/pe_file.h"
+#include "tools/common/program.h"
 #include "tools/common/settings_check.h"
 #include "tools/zephal-check/game_check.h"
 
@@ -37,11 +38,6 @@ const char usage[] =
     "\n"
     "exit status: 0 the game fits / no warnings; 1 it does not fit / warnings;\n"
     "2 a file could not be read or the command line is wrong.\n";
-
-int fail(const std::string &message) {
-  fprintf(stderr, "zephal-check: %s\n", message.c_str());
-  return 2;
-}
 
 std::string hex_bytes(const std::vector<u8> &b) {
   std::string s;
@@ -82,14 +78,11 @@ int check_game_file(const std::string &game_path, std::string plugin_path) {
   printf("Plug-in: Zephal %s (%s), %s\n", plugin.version.c_str(), plugin.id.c_str(), plugin_path.c_str());
   printf("Game:    %s\n\n", game_path.c_str());
   printf("  %-24s %-10s %-26s %-26s %s\n", "place", "RVA", "expected", "found", "verdict");
-  char base[16];
-  snprintf(base, sizeof base, "0x%X", game.image_base);
-  printf("  %-24s %-10s %-26s %-26s %s\n", "image base", "-", "0x400000", base, c.base_fits ? "fits" : "DIFFERS");
+  const std::string base = hex(game.image_base);
+  printf("  %-24s %-10s %-26s %-26s %s\n", "image base", "-", "0x400000", base.c_str(), c.base_fits ? "fits" : "DIFFERS");
   for (const site_check &s : c.sites) {
-    char rva[16];
-    snprintf(rva, sizeof rva, "0x%X", s.rva);
     const std::string found = s.found.empty() ? "-" : hex_bytes(s.found);
-    printf("  %-24s %-10s %-26s %-26s %s%s%s\n", s.what.c_str(), rva, s.expected.c_str(), found.c_str(),
+    printf("  %-24s %-10s %-26s %-26s %s%s%s\n", s.what.c_str(), hex(s.rva).c_str(), s.expected.c_str(), found.c_str(),
            verdict_word(s.verdict), s.note.empty() ? "" : ": ", s.note.c_str());
   }
 
@@ -112,7 +105,7 @@ int check_game_file(const std::string &game_path, std::string plugin_path) {
   if (!c.base_fits)
     printf("This game build does not fit %s: the game is linked at %s, and the plug-in works only with a\n"
            "game at 0x400000.\n",
-           name.c_str(), base);
+           name.c_str(), base.c_str());
   else if (build.verdict != site_check::fits)
     printf("This game build does not fit %s: the loader's build check at RVA 0x%X fails, so the loader will\n"
            "refuse the plug-in. It was made for the build that holds %s there (game address 0x%X):\n"
@@ -160,12 +153,8 @@ int run(int argc, char **argv) {
   bool defaults = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--help" || a == "-h" || a == "/?") {
-      fputs(usage, stdout);
-      return 0;
-    } else if (a == "--version") {
-      printf("zephal-check %s\n", ZEPHAL_VERSION);
-      return 0;
+    if (int status; help_or_version(a, status)) {
+      return status;
     } else if (a == "--defaults") {
       defaults = true;
     } else if (a == "--plugin" || a == "--ini") {
@@ -179,10 +168,7 @@ int run(int argc, char **argv) {
       return fail("one game at a time: " + game + " and " + a + " given (see zephal-check --help)");
     }
   }
-  if ((int)!game.empty() + (int)!ini.empty() + (int)defaults != 1) {
-    fputs(usage, stderr);
-    return 2;
-  }
+  if ((int)!game.empty() + (int)!ini.empty() + (int)defaults != 1) return usage_error();
   if (defaults) {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);  // the file's own CRLF, not CR CR LF
@@ -196,9 +182,4 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  const int status = run(argc, argv);
-  fflush(stdout);
-  tools::keep_window_open();
-  return status;
-}
+int main(int argc, char **argv) { return tools::run_program({"zephal-check", usage, run}, argc, argv); }

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "base/version.h"
-#include "tools/common/console.h"
 #include "tools/common/paths.h"
+#include "tools/common/program.h"
 #include "tools/zephal-presets/preset_file.h"
 #include "tools/zephal-presets/preset_text.h"
 
@@ -36,11 +36,6 @@ const char usage[] =
     "FILE is the freecam.ini in a track's folder under the game's folder. Slots\n"
     "are 0 to 9, the digit keys that save (Ctrl+digit) and recall them.\n"
     "exit status: 0 done; 1 list found damaged presets; 2 nothing was done.\n";
-
-int fail(const std::string &message) {
-  fprintf(stderr, "zephal-presets: %s\n", message.c_str());
-  return 2;
-}
 
 // A preset file named on the command line, which must be there.
 bool open_existing(const std::string &path, std::string &profile, std::string &error) {
@@ -181,14 +176,7 @@ int run(int argc, char **argv) {
   bool force = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--help" || a == "-h" || a == "/?") {
-      fputs(usage, stdout);
-      return 0;
-    }
-    if (a == "--version") {
-      printf("zephal-presets %s\n", ZEPHAL_VERSION);
-      return 0;
-    }
+    if (int status; help_or_version(a, status)) return status;
     if (a == "--force")
       force = true;
     else if (a.size() > 1 && a[0] == '-' && (a[1] < '0' || a[1] > '9'))
@@ -196,10 +184,7 @@ int run(int argc, char **argv) {
     else
       args.push_back(a);
   }
-  if (args.empty()) {
-    fputs(usage, stderr);
-    return 2;
-  }
+  if (args.empty()) return usage_error();
   const std::string command = args[0];
   args.erase(args.begin());
   auto wrong = [&](const char *form) { return fail(std::string("usage: zephal-presets ") + form); };
@@ -214,9 +199,4 @@ int run(int argc, char **argv) {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-  const int status = run(argc, argv);
-  fflush(stdout);
-  tools::keep_window_open();
-  return status;
-}
+int main(int argc, char **argv) { return tools::run_program({"zephal-presets", usage, run}, argc, argv); }

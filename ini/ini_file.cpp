@@ -1,8 +1,8 @@
-#include "host/ini_file.h"
+#include "ini/ini_file.h"
 
 #include <strings.h>
 
-namespace host::ini {
+namespace ini {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a'; }
@@ -268,14 +268,9 @@ u32 next_utf8(std::string_view s, size_t &i) {
 text decode(std::string &&raw) {
   text t;
   const std::string_view bytes = raw;
-  auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
-  if (starts("\xef\xbb\xbf")) {
-    t.enc = encoding::utf8;
-    t.body = bytes.substr(3);
-  } else if (starts("\xff\xfe") || starts("\xfe\xff")) {
-    t.enc = bytes[0] == '\xff' ? encoding::utf16le : encoding::utf16be;
-    const bool le = t.enc == encoding::utf16le;
-    auto unit = [&](size_t at) { return (u32)(u8)bytes[at + (le ? 0 : 1)] | (u32)(u8)bytes[at + (le ? 1 : 0)] << 8; };
+  if (bytes.substr(0, 2) == "\xff\xfe") {
+    t.enc = encoding::utf16le;
+    auto unit = [&](size_t at) { return (u32)(u8)bytes[at] | (u32)(u8)bytes[at + 1] << 8; };
     size_t i = 2;
     for (; i + 1 < bytes.size(); i += 2) {
       u32 c = unit(i);
@@ -296,16 +291,11 @@ text decode(std::string &&raw) {
 }
 
 std::string encode(const text &t) {
-  switch (t.enc) {
-    case encoding::ansi: return t.body;
-    case encoding::utf8: return "\xef\xbb\xbf" + t.body;
-    default: break;
-  }
-  const bool le = t.enc == encoding::utf16le;
-  std::string out = le ? "\xff\xfe" : "\xfe\xff";
+  if (t.enc == encoding::ansi) return t.body;
+  std::string out = "\xff\xfe";
   auto unit = [&](u32 u) {
-    out += (char)(le ? u & 0xff : u >> 8);
-    out += (char)(le ? u >> 8 : u & 0xff);
+    out += (char)(u & 0xff);
+    out += (char)(u >> 8);
   };
   for (size_t i = 0; i < t.body.size();) {
     u32 c = next_utf8(t.body, i);
@@ -341,4 +331,4 @@ std::string utf8_to_ansi(std::string_view utf8) {
   return out;
 }
 
-}  // namespace host::ini
+}  // namespace ini

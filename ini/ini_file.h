@@ -15,7 +15,7 @@
 
 #include "platform/types.h"
 
-namespace host::ini {
+namespace ini {
 
 constexpr size_t none = (size_t)-1;
 
@@ -45,13 +45,15 @@ u32 parse_int(std::string_view value);
 // Equal to find_section, then find_key, of the parsed file.
 bool find_value(std::string_view bytes, std::string_view section, std::string_view key, std::string_view &value);
 
-// Encodings. A file that starts with a byte-order mark is a Unicode file:
-// UTF-16LE (FF FE), UTF-16BE (FE FF) or UTF-8 (EF BB BF). Its text is held in
-// UTF-8 while it is read and edited and goes back in its own encoding, mark
-// included; the A calls see it in the ANSI code page (1252 here), with '?'
-// for what that page cannot show. Any other file is ANSI: its bytes are the
-// text as they are.
-enum class encoding : u8 { ansi, utf16le, utf16be, utf8 };
+// Encodings. Windows knows one Unicode profile: a file that starts with the
+// UTF-16LE byte-order mark (FF FE). Its text is held in UTF-8 while it is
+// read and edited and goes back in UTF-16LE, mark included; the A calls see
+// it in the ANSI code page (1252 here), with '?' for what that page cannot
+// show. Any other file is ANSI, whatever it starts with: its bytes are the
+// text as they are. A UTF-8 mark (EF BB BF) is then three bytes of the first
+// line, which hide a section header there, and a UTF-16BE file (FE FF) is
+// bytes with a NUL before each character, in which no line is a section.
+enum class encoding : u8 { ansi, utf16le };
 
 struct text {
   encoding enc = encoding::ansi;
@@ -89,4 +91,4 @@ struct file {
   void insert(size_t at, std::string text);
 };
 
-}  // namespace host::ini
+}  // namespace ini
