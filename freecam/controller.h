@@ -25,8 +25,3 @@ void zp_release(freecam_record *rec);
 // The record's position and orientation into the camera object, so that the
 // game shows them.
 void zp_write_pose(const freecam_record &rec, u32 cam);
-
-// Releases each active record whose camera object the game no longer shows
-// in its view: the view's current camera (override word, else base word) is
-// another object or none, or the object is no longer of type 7.
-void zp_freecam_release_unshown();

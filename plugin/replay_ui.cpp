@@ -4,6 +4,7 @@
 // free camera flies, the interface is held back; the same check first
 // releases every free camera the game no longer shows.
 #include "freecam/controller.h"
+#include "freecam/unshown.h"
 #include "patches/hooks.h"
 
 extern "C" i32 z9_zp_ui_suppressed() {

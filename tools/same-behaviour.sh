@@ -35,18 +35,22 @@ same() {  # what, file, file
     failed=$((failed + 1))
   fi
 }
-play() {  # module, call log
+play() {  # module, call log[, output folder]
   tools/run32 "$build/sim/zephal-sim" sim/scenarios/demo --clean --quiet --module "$1" --win32-log "$2" \
-    >"$work/out.txt" 2>&1 || { echo "zephal-sim failed with $1:"; tail -5 "$work/out.txt"; }
+    ${3:+--out "$3"} >"$work/out.txt" 2>&1 || { echo "zephal-sim failed with $1:"; tail -5 "$work/out.txt"; }
 }
 
 outputs=$base/sim games=$base/sim-game
 [ -d "$outputs" ] || outputs=$base/../sim games=$base/../sim-game
 for kind in z9p so; do  # this tree's zephal.so last: its outputs stay in out/
-  play "$base/zephal.$kind" "$work/before.$kind.log"
-  play "$PWD/out/zephal.$kind" "$work/after.$kind.log"
+  play "$base/zephal.$kind" "$work/before.$kind.log" "$work/before.$kind"
+  if [ $kind = so ]; then play "$PWD/out/zephal.$kind" "$work/after.$kind.log"
+  else play "$PWD/out/zephal.$kind" "$work/after.$kind.log" "$work/after.$kind"; fi
   same "Win32 calls of the demo, zephal.$kind ($(wc -l <"$work/after.$kind.log") calls)" \
     "$work/before.$kind.log" "$work/after.$kind.log"
+  # The loader's report: the module's extent and every byte patched into the game.
+  same "loader and plug-in lines of the demo, zephal.$kind" "$work/before.$kind/demo.log" \
+    "$( [ $kind = so ] && echo out/sim || echo "$work/after.$kind")/demo.log"
 done
 for f in demo.trace.csv demo.cars.csv demo.log demo.svg; do same "out/sim/$f" "$outputs/$f" out/sim/$f; done
 same "out/sim-game/tracks/alpine/freecam.ini" "$games/tracks/alpine/freecam.ini" out/sim-game/tracks/alpine/freecam.ini
