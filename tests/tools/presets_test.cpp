@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "presets/presets.h"
-#include "tests/tools/run_tool.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ struct Presets : test::plugin {
     zp_preset_apply(n);
     return pose(zp[0]);
   }
-  test::ran tool(const std::vector<string> &args) { return test::run(ZEPHAL_PRESETS, args); }
+  test::ran tool(const std::vector<string> &args) { return kit::run(ZEPHAL_RUNNER, ZEPHAL_PRESETS, args); }
 };
 
 // Patterns with -0.0, infinities, NaN payloads and denormals, then binds and car.
