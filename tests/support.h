@@ -66,6 +66,17 @@ inline std::vector<u32> words(const std::vector<u32> &addrs) {
 }
 using values = std::vector<u32>;
 
+// The game's executable in dir with the settings read, and track `name`
+// loaded as track number n, its folder made.
+inline void game_in(const temp_dir &dir, u32 n = 0, const std::string &name = "alpine") {
+  std::filesystem::create_directories(dir / "tracks/" + name);
+  host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
+  zp_load_settings();
+  host::word(at::track_dir) = game_string("tracks\\");
+  host::word(at::track_number) = n;
+  host::word(at::track_names + 4 * n) = game_string(name);
+}
+
 // The plug-in as loaded and entered, on a fresh game in replay playback:
 // the state Z9_Apply leaves, without the patches (tests call the handlers
 // directly or patch what they need).

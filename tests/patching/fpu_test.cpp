@@ -2,8 +2,6 @@
 // replay interface's arm stub and the frame stub): whatever they do, the game
 // gets its x87 control word, its x87 stack and its MXCSR back as it left them,
 // for those stubs restore none of these.
-#include <filesystem>
-
 #include "patches/hooks.h"
 #include "tests/support.h"
 
@@ -42,11 +40,7 @@ struct NoFpuSave : test::plugin {
   u32 cam = 0;
   void SetUp() override {
     test::plugin::SetUp();
-    std::filesystem::create_directories(dir / "tracks/alpine");
-    host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
-    zp_load_settings();
-    word(at::track_dir) = test::game_string("tracks\\");
-    word(at::track_names) = test::game_string("alpine");
+    test::game_in(dir);
     word(at::car_count) = 2;
     for (u32 i = 0; i < 2; ++i) host::make_car(i, 3.5f * (f32)i, 1, 2);
     cam = host::make_camera(at::free_camera, 0);
