@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -49,17 +48,6 @@ inline int rounds(int argc, char **argv, int fallback) {
   int r = argc > 1 ? atoi(argv[1]) : fallback;
   return r < 1 ? 1 : r;
 }
-
-// A real folder under /tmp, removed with everything in it.
-struct temp_dir {
-  std::string path;
-  explicit temp_dir(const char *name) {
-    std::string tmpl = std::string("/tmp/") + name + "-XXXXXX";
-    path = mkdtemp(tmpl.data());
-  }
-  ~temp_dir() { std::filesystem::remove_all(path); }
-  temp_dir(const temp_dir &) = delete;
-};
 
 // A table of figures in microseconds, each optionally against a baseline of
 // the same round.

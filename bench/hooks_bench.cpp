@@ -25,7 +25,7 @@
 #include "patches/hooks.h"
 #include "presets/presets.h"
 #include "rewind/ring.h"
-#include "tests/fresh_module.h"
+#include "tests/kit/kit.h"
 
 namespace {
 
@@ -35,12 +35,6 @@ using host::word;
 std::string game_dir;
 u32 cam = 0, car = 0;
 
-u32 game_string(const char *s) {
-  u32 at = host::game_alloc((u32)strlen(s) + 1);
-  memcpy((void *)(uintptr_t)at, s, strlen(s) + 1);
-  return at;
-}
-
 // A fresh game in replay playback with three cars, a camera object of the
 // given type targeting car 0, the mouse rectangle and the track strings;
 // the plug-in as a freshly loaded module with its settings, not yet patched.
@@ -48,7 +42,7 @@ void fresh_game(u32 cam_type) {
   host::game_reset();
   host::release_all_keys();
   host::loader_reset();
-  fresh_module();
+  kit::fresh_module();
   word(ga_mode) = mode_replay;
   for (u32 i = 0; i < 3; ++i) car = host::make_car(i, 10.0f * (f32)i, 0, 0);
   word(ga_car_count) = 3;
@@ -57,9 +51,9 @@ void fresh_game(u32 cam_type) {
   cam_set_target(cam, car);
   word(ga_mouse_left) = 0, word(ga_mouse_top) = 0, word(ga_mouse_right) = 640, word(ga_mouse_bottom) = 480;
   word(ga_mouse_x) = 320, word(ga_mouse_y) = 240;
-  word(0x5bd2e4) = game_string("tracks\\");
+  word(0x5bd2e4) = kit::game_string("tracks\\");
   word(0x7c4ce4) = 0;
-  word(0x5ba21c) = game_string("alpine");
+  word(0x5ba21c) = kit::game_string("alpine");
   game = game_link_base;
   zp_load_settings();
   logger = nullptr;
@@ -83,7 +77,7 @@ struct site {
 
 int main(int argc, char **argv) {
   const int rounds = bench::rounds(argc, argv, 9);
-  bench::temp_dir dir("zephal-bench");
+  kit::temp_dir dir("zephal-bench");
   game_dir = dir.path;
   std::filesystem::create_directories(game_dir + "/tracks/alpine");
   host::set_module_path(host::windows_path(game_dir) + "\\game.exe");

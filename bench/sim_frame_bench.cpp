@@ -13,6 +13,7 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "bench/bench.h"
+#include "tests/kit/kit.h"
 #include "bench/game_patches.h"
 #include "host/game_image.h"
 #include "host/loader.h"
@@ -34,7 +35,7 @@ constexpr u32 warm_frames = 800, stretch = 32, stretches = 12;
 
 int main(int argc, char **argv) {
   const int rounds = bench::rounds(argc, argv, 9);
-  bench::temp_dir dir("zephal-bench");
+  kit::temp_dir dir("zephal-bench");
   host::set_module_path(host::windows_path(dir.path) + "\\game.exe");  // no zephal.ini: defaults
   sim::scenario sc;
   std::string error;

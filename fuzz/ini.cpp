@@ -16,7 +16,6 @@
 
 #include "fuzz/check.h"
 #include "fuzz/ini_model.h"
-#include "fuzz/files.h"
 #include "host/win32.h"
 
 namespace {
@@ -40,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 1 + 2 * edits) return 0;
   const std::string before((const char *)data + 1 + 2 * edits, size - 1 - 2 * edits);
   const std::string path = fuzz::folder() / "fuzz.ini", win = host::windows_path(path);
-  fuzz::write_text(path, before);
+  kit::write_text(path, before);
 
   // The model: what each touched key holds now (nullopt: absent), and which
   // sections were touched. A key may stand in its section more than once:
@@ -113,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   // Lines outside the first section of each touched name survive. A UTF-16LE
   // file is held in another encoding: only its reads count.
-  const std::string after = fuzz::read_text(path);
+  const std::string after = kit::read_text(path);
   if (before.rfind("\xff\xfe", 0) == 0) return 0;
   std::vector<std::string_view> kept;
   bool inside = false;

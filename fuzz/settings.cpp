@@ -8,7 +8,6 @@
 #include "fuzz/check.h"
 #include "fuzz/ini_model.h"
 #include "presets/preset_file.h"
-#include "fuzz/files.h"
 #include "host/win32.h"
 
 namespace {
@@ -25,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string text((const char *)data, size);
   // The model reads ANSI files; UTF-16LE files are the INI driver's.
   if (size >= 2 && data[0] == 0xff && data[1] == 0xfe) return 0;
-  const fuzz::temp_dir &dir = fuzz::folder();
-  fuzz::write_text(dir / "zephal.ini", text);
-  fuzz::write_text(dir / "freecam.ini", text);
+  const kit::temp_dir &dir = fuzz::folder();
+  kit::write_text(dir / "zephal.ini", text);
+  kit::write_text(dir / "freecam.ini", text);
   host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
   zp_reset_settings();
   zp_load_settings();

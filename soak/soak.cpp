@@ -36,7 +36,7 @@
 #include "host/win32.h"
 #include "presets/presets.h"
 #include "rewind/ring.h"
-#include "tests/fresh_module.h"
+#include "tests/kit/kit.h"
 #include "z9sdk/z9.h"
 
 extern "C" u32 Z9_Apply(const z9_ctx *ctx);
@@ -156,13 +156,13 @@ class soak {
  private:
   void start_game() {
     // The plug-in as a freshly loaded module, the game freshly started.
-    fresh_module();
+    kit::fresh_module();
     host::release_all_keys();
     if (!host::game_reset()) exit(1);
     host::loader_reset();
     host::set_module_path(host::windows_path(dir_) + "\\game.exe");
-    word(gw_track_dir) = game_string("tracks\\");
-    word(gw_track_names) = game_string("soak");
+    word(gw_track_dir) = kit::game_string("tracks\\");
+    word(gw_track_names) = kit::game_string("soak");
     word(gw_track_number) = 0;
     std::filesystem::create_directories(dir_ + "/tracks/soak");
     word(gw_mouse_rect + 8) = 640;
@@ -191,12 +191,6 @@ class soak {
     pending_ = 0;
     ring_exists_ = false;
     seen_ = host::loader_messages().size();
-  }
-
-  u32 game_string(const std::string &s) {
-    const u32 at = host::game_alloc((u32)s.size() + 1);
-    memcpy((void *)(uintptr_t)at, s.c_str(), s.size() + 1);
-    return at;
   }
 
   void set_cars(u32 n) {

@@ -1,7 +1,6 @@
 // The game's words and object fields as the tests name them, written out here
 // on their own so that a wrong address in the plug-in shows as a failing
-// test. GameWords.TestNamesAreThePluginsAddresses checks them against the
-// plug-in's names. Use: word(at::car_count) = 2, word(cam + at::cam_target).
+// test. Use: word(at::car_count) = 2, word(cam + at::cam_target).
 #pragma once
 
 #include "platform/types.h"

@@ -1,10 +1,9 @@
-// What every test group needs: a log the plug-in's messages land in, a real
-// temporary folder, and the plug-in and the stand-in game put back to the
-// state of a freshly loaded module in a freshly started game.
+// What every test group needs: a log the plug-in's messages land in, the
+// shared kit (folders, files, programs), and the plug-in and the stand-in game
+// put back to the state of a freshly loaded module in a freshly started game.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -23,8 +22,8 @@
 #include "presets/presets.h"
 #include "rewind/keys.h"
 #include "rewind/ring.h"
-#include "tests/fresh_module.h"
 #include "tests/game_words.h"
+#include "tests/kit/kit.h"
 
 namespace test {
 
@@ -49,27 +48,12 @@ inline std::string format(const char *f, ...) {
   return text;
 }
 
-// A real folder under /tmp, removed with everything in it.
-struct temp_dir {
-  std::string path;
-  temp_dir() {
-    char tmpl[] = "/tmp/zephal-test-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~temp_dir() { std::filesystem::remove_all(path); }
-  temp_dir(const temp_dir &) = delete;
-  std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
-
-inline std::string read_text(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-inline void write_text(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using kit::read_text;
+using kit::temp_dir;
+using kit::write_text;
+using kit::game_string;
+using kit::quote;
+using kit::ran;
 
 // Game words written in one go, and read back as a list.
 inline void set_words(std::initializer_list<std::pair<u32, u32>> words) {
@@ -82,11 +66,15 @@ inline std::vector<u32> words(const std::vector<u32> &addrs) {
 }
 using values = std::vector<u32>;
 
-// A zero-terminated string in the game's heap; its game address.
-inline u32 game_string(const char *s) {
-  u32 at = host::game_alloc((u32)strlen(s) + 1);
-  memcpy((void *)(uintptr_t)at, s, strlen(s) + 1);
-  return at;
+// The game's executable in dir with the settings read, and track `name`
+// loaded as track number n, its folder made.
+inline void game_in(const temp_dir &dir, u32 n = 0, const std::string &name = "alpine") {
+  std::filesystem::create_directories(dir / "tracks/" + name);
+  host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
+  zp_load_settings();
+  host::word(at::track_dir) = game_string("tracks\\");
+  host::word(at::track_number) = n;
+  host::word(at::track_names + 4 * n) = game_string(name);
 }
 
 // The plug-in as loaded and entered, on a fresh game in replay playback:
@@ -100,7 +88,7 @@ struct plugin : ::testing::Test {
     game = 0x400000;
     logger = collect;
     log.clear();
-    fresh_module();
+    kit::fresh_module();
     host::word(ga_mode) = mode_replay;
   }
   void TearDown() override { zp_ring_reset(); }

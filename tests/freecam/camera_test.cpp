@@ -1,16 +1,11 @@
 // The free camera driven the way the game drives it: camera and car objects
 // in the stand-in game's heap, the host's keyboard, the game's mouse words.
-#include <dlfcn.h>
-
 #include <array>
 #include <cmath>
-#include <random>
 
 #include "freecam/controller.h"
 #include "freecam/game_words.h"
 #include "freecam/orient.h"
-#include "host/loader.h"
-#include "host/pe_module.h"
 #include "patches/hooks.h"
 #include "presets/preset_file.h"
 #include "tests/support.h"
@@ -319,17 +314,6 @@ TEST_F(BoundCamera, BoundByRotationItStillLooksAround) {
   expect_near(orientation(), mul(yaw(100 * yaw_per_count), m0), 1e-6);
 }
 
-// The position is transpose(c) o + pos with pos added after the first term;
-// on a nearly level car 1000 high with an offset 1000 down, the other order
-// of the same sums rounds y to -0x1.ec9128p-17.
-TEST(CarFrame, TheCarsPositionIsAddedAfterTheFirstTerm) {
-  const f32 c[9] = {1, -0x1.15259ep-11f, 0, 0, 1, 0, 0, 0x1.00e22p-11f, 1}, pos[3] = {0, 1000, 0};
-  const f32 o[3] = {0x1.03d1p+1f, -1000, 0x1.1479fap+1f};
-  f32 p[3];
-  car_to_world(c, pos, o, p);
-  EXPECT_EQ(std::vector<f32>(p, p + 3), (std::vector<f32>{0x1.03d1p+1f, -0x1.ec912ap-17f, 0x1.1479fap+1f}));
-}
-
 // --- mouse and keys ------------------------------------------------------------------
 
 using Motion = FreeCam;
@@ -441,106 +425,6 @@ TEST_F(Suppression, HeldBackWhileAViewShowsItsFreeCamera) {
     EXPECT_EQ(z9_zp_ui_suppressed(), c.held) << c.view << " " << c.top << " " << c.base << " " << c.type;
     EXPECT_EQ(word(flown + at::cam_cc), c.held ? 0u : 11u);
   }
-}
-
-// --- the plug-in's own sine and cosine -----------------------------------------------
-
-// Near multiples of pi/2 too, where nearly all bits cancel, and at tiny angles.
-TEST(SinCos, WithinOneUlpOfTheLibrary) {
-  std::vector<f64> xs = {M_PI_4, std::nextafter(M_PI_4, 1.0), 1e-9, -1e-9, 0x1p-27};
-  for (int k = -2600; k <= 2600; ++k) {
-    xs.push_back(k * M_PI_2);
-    xs.push_back(std::nextafter(k * M_PI_2, 1e9));
-  }
-  std::mt19937_64 rng(7);
-  std::uniform_real_distribution<f64> wide(-4000.0, 4000.0), narrow(-2.0, 2.0);
-  for (int i = 0; i < 20000; ++i) {
-    xs.push_back(wide(rng));
-    xs.push_back(narrow(rng));
-  }
-  auto ulp = [](f64 v) { return std::nextafter(std::fabs(v), 2.0) - std::fabs(v); };
-  size_t same_sin = 0, same_cos = 0;
-  for (f64 x : xs) {
-    f64 s, c;
-    zp_sincos(x, &s, &c);
-    ASSERT_NEAR(s, std::sin(x), ulp(std::sin(x))) << std::hexfloat << x;
-    ASSERT_NEAR(c, std::cos(x), ulp(std::cos(x))) << std::hexfloat << x;
-    same_sin += s == std::sin(x);
-    same_cos += c == std::cos(x);
-  }
-  // and round as the library does nearly everywhere (97 %): a slip in the
-  // reduction's tail costs a few percent long before it costs an ulp.
-  EXPECT_GT(same_sin, xs.size() * 96 / 100);
-  EXPECT_GT(same_cos, xs.size() * 96 / 100);
-}
-
-// --- the test's names of the game's words ------------------------------------------
-
-TEST(GameWords, TestNamesAreThePluginsAddresses) {
-  const std::pair<u32, u32> words[] = {
-      {at::game_mode, ga_mode}, {at::replay_mode, mode_replay}, {at::paused, ga_pause}, {at::control, ga_control},
-      {at::replay_camera, ga_cam_current}, {at::camera_request, ga_cam_request},
-      {at::camera_request_flag, ga_cam_request_flag}, {at::tick, ga_tick}, {at::tick_alt, ga_tick_alt},
-      {at::half_tick, ga_half_tick}, {at::filed_word, zp_layout[0].addr}, {at::cam0_timer, ga_cam0_timer},
-      {at::cam0_request, ga_cam0_request}, {at::cam0_state, ga_cam0_state}, {at::car_count, ga_car_count},
-      {at::car_table, ga_car_table}, {at::mark_index, ga_mark_index}, {at::mark_array, ga_mark_array},
-      {at::mark_record, mark_record_size}, {at::mouse_left, ga_mouse_left}, {at::mouse_top, ga_mouse_top},
-      {at::mouse_right, ga_mouse_right}, {at::mouse_bottom, ga_mouse_bottom}, {at::mouse_x, ga_mouse_x},
-      {at::mouse_y, ga_mouse_y}, {at::view_camera_base, ga_view_cam_base}, {at::view_camera_override, ga_view_cam_override},
-      {at::camera_driven, ga_cam_driven}, {at::track_dir, ga_track_dir}, {at::track_number, ga_track_number},
-      {at::track_names, ga_track_names}, {at::cam_type, cam_off_type}, {at::cam_target, cam_off_target},
-      {at::cam_target2, cam_off_target2}, {at::cam_view, cam_off_view}, {at::cam_pos, cam_off_pos},
-      {at::cam_orient, cam_off_orient}, {at::cam_cc, cam_off_cc}, {at::cam_d0, cam_off_d0},
-      {at::cam_e4, cam_off_e4}, {at::free_camera, cam_type_free}, {at::car_pos, car_off_pos},
-      {at::car_basis, car_off_basis}, {at::car_block, car_block_size}};
-  for (size_t i = 0; i < std::size(words); ++i) EXPECT_EQ(words[i].first, words[i].second) << "row " << i;
-}
-
-// --- both builds ----------------------------------------------------------------------
-
-using apply_fn = u32 (*)(const z9_ctx *);
-
-// 300 calls of the game's patched camera call: the mouse swinging, keys with
-// both boosts, from call 100 on both binds to a car driving a curve.
-std::vector<u32> fly(apply_fn apply) {
-  EXPECT_TRUE(host::game_reset());
-  host::loader_reset();
-  host::release_all_keys();
-  const z9_ctx ctx = host::loader_context();
-  EXPECT_EQ(apply(&ctx), 1u);
-  word(at::game_mode) = at::replay_mode;
-  word(at::mouse_right) = 1024;
-  word(at::mouse_bottom) = 768;
-  word(at::car_count) = 1;
-  const u32 car = host::make_car(0, 3, 0, 4), cam = host::make_camera(at::free_camera, 0);
-  word(cam + at::cam_target) = word(cam + at::cam_target2) = car;
-  std::vector<u32> poses;  // bit patterns
-  for (int t = 0; t < 300; ++t) {
-    const int held[][2] = {{'W', t % 7 < 4},  {'D', t % 11 < 3},         {'R', t % 13 < 2}, {'Q', t % 17 < 5},
-                           {at::shift, t % 19 < 9}, {at::ctrl, t % 23 < 4}, {'V', t == 100}, {'C', t == 101}};
-    for (auto &k : held) host::set_key(k[0], k[1]);
-    word(at::mouse_x) = 512 + (t * 37) % 61 - 30;
-    word(at::mouse_y) = 384 + (t * 53) % 41 - 20;
-    const f64 a = t * 0.02;
-    put(car + at::car_basis, yaw(a));
-    put(car + at::car_pos, V3{3 + 40 * sin(a), 0, 4 + 40 * cos(a)});
-    host::camera_case7(cam);
-    for (u32 off = at::cam_pos; off < at::cam_orient + 36; off += 4) poses.push_back(word(cam + off));
-  }
-  return poses;
-}
-
-TEST(DllAndSharedObject, FlyTheSamePathBitForBit) {
-  void *so = dlopen(ZEPHAL_SO_PATH, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(so, nullptr) << dlerror();
-  host::pe_module dll;
-  std::string error;
-  ASSERT_TRUE(host::pe_load(ZEPHAL_Z9P_PATH, dll, error)) << error;
-  const std::vector<u32> elf = fly((apply_fn)dlsym(so, "Z9_Apply"));
-  const std::vector<u32> pe = fly((apply_fn)dll.symbol("Z9_Apply"));
-  EXPECT_EQ(elf, pe);
-  EXPECT_NE(elf[elf.size() - 15], 0u) << "it never moved";
-  EXPECT_NE(elf.back(), 0x3f800000u) << "it never turned";
 }
 
 }  // namespace

@@ -137,20 +137,6 @@ TEST_F(Capture, ARebuiltRingStartsItsFirstLapAgainWithTheSameBytes) {
   EXPECT_TRUE(around(301 + 128) == plain_capture(before, 301 + 128));
 }
 
-// The oldest snapshot as the seek found it before the index: one header per
-// slot.
-bool header_scan(u32 *oldest) {
-  bool found = false;
-  for (u32 k = 0; k < zp_ring_count; ++k) {
-    const u8 *slot = zp_ring + k * zp_slot_size;
-    if (zp_slot_word(slot, slot_off_cars) != zp_car_count) continue;
-    u32 tick = zp_slot_word(slot, slot_off_tick);
-    if (!found || tick < *oldest) *oldest = tick;
-    found = true;
-  }
-  return found;
-}
-
 TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
   struct step { u32 cars, first, last; };
   struct { const char *what; u32 slots; std::vector<step> steps; } cases[] = {
@@ -174,7 +160,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
       capture(s.first, s.last);
     }
     u32 want = 0xdeadbeef, got = 0xfeedface;
-    const bool found = header_scan(&want);
+    const bool found = kit::oldest_by_headers(&want);
     ASSERT_EQ(zp_oldest_snapshot(&got), (int)found);
     if (found) EXPECT_EQ(got, want);
     for (u32 k = 0; k < zp_ring_count && k < ring_slots_max; ++k) {

@@ -263,6 +263,8 @@ TEST_F(Seek, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
       {1, 30, 0, 's', -1, 3, "zephal: seek -1: no snapshot"},  // an unwritten slot holds no tick 0
       {0x7ffffff0, 0x80000005, 0x80000005, 's', -10, 3, "zephal: rewound to tick 2147483643 (-10)"},
       {0xfffffff0, 20, 0xfffffff0, 'r', 32, 3, "zephal: rewind 32: no snapshot at tick 16"},  // 2^32 + 16
+      {0xffffff80, 0xffffffff, 0xfffffff0, 's', +15, 3, "zephal: rewound to tick 4294967295 (+15)"},  // the last tick
+      {0xffffff80, 0xffffffff, 0xfffffff0, 'r', +15, 3, "zephal: rewound to tick 4294967295 (+15)"},
       {0, 1000, 1000, 'r', -900, 3, "zephal: rewind -900: no snapshot at tick 100"},  // its slot holds 868
   };
   for (auto c : cases) {

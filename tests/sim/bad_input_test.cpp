@@ -14,13 +14,13 @@ namespace {
 
 using simtest::has;
 using simtest::quote;
+using simtest::sim;
 
 struct BadInput : ::testing::Test {
   test::temp_dir tmp;
   const std::string scn = tmp / "ok.scn", game = tmp / "game", out = tmp / "out";
   void SetUp() override { test::write_text(scn, "frames 30\ncars 1\n"); }
-  simtest::run sim(const std::string &args) { return simtest::sim(args, tmp.path); }
-  std::string where() const { return " --game-dir " + quote(game) + " --out " + quote(out); }
+    std::string where() const { return " --game-dir " + quote(game) + " --out " + quote(out); }
 };
 
 TEST_F(BadInput, EachBadPathOrOptionIsNamedAndExitsWithTwo) {
@@ -46,7 +46,7 @@ TEST_F(BadInput, EachBadPathOrOptionIsNamedAndExitsWithTwo) {
       {"", "no scenario given"},
   };
   for (const auto &[args, message] : cases) {
-    simtest::run r = sim(args);
+    kit::ran r = sim(args);
     EXPECT_EQ(r.status, 2) << args << "\n" << r.err;
     EXPECT_TRUE(has(r.err, message)) << args << "\n" << r.err;
   }
@@ -54,7 +54,7 @@ TEST_F(BadInput, EachBadPathOrOptionIsNamedAndExitsWithTwo) {
 }
 
 TEST_F(BadInput, HelpPrintsTheUsageAndExitsWithZero) {
-  simtest::run r = sim("--help");
+  kit::ran r = sim("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(r.out.starts_with("usage: zephal-sim SCENARIO")) << r.out;
   EXPECT_TRUE(has(r.out, "--game-dir DIR")) << r.out;
@@ -82,7 +82,7 @@ TEST_F(BadInput, ScenarioLinesCannotAskForUnboundedMemory) {
 
 TEST_F(BadInput, ScenarioWithAByteOrderMarkPlays) {
   test::write_text(scn, "\xEF\xBB\xBF" "frames 30  # saved by Notepad\ncars 1\n");
-  simtest::run r = sim(quote(scn) + " --quiet" + where());
+  kit::ran r = sim(quote(scn) + " --quiet" + where());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(has(r.out, "1 cars, 30 frames")) << r.out;
 }
@@ -93,7 +93,7 @@ TEST_F(BadInput, AZephalIniOfSomeoneElsesIsNeverTouched) {
   test::write_text(ini, mine);
   // Setting lines would have to go in there: refused.
   test::write_text(tmp / "set.scn", "frames 30\nsetting MoveSpeed=20\n");
-  simtest::run r = sim(quote(tmp / "set.scn") + " --quiet" + where());
+  kit::ran r = sim(quote(tmp / "set.scn") + " --quiet" + where());
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(has(r.err, ini + " is not one zephal-sim wrote")) << r.err;
   // Without setting lines the run plays with it.
@@ -113,7 +113,7 @@ TEST_F(BadInput, CleanDeletesPresetsOnlyInAGameDirectoryTheSimulatorMade) {
   const std::string presets = game + "/tracks/alpine/freecam.ini";
   std::filesystem::create_directories(game + "/tracks/alpine");
   test::write_text(presets, "[Pos1]\r\nused=1\r\n");
-  simtest::run r = sim(quote(scn) + " --quiet --clean" + where());
+  kit::ran r = sim(quote(scn) + " --quiet --clean" + where());
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(has(r.err, "--clean would delete " + presets)) << r.err;
   EXPECT_EQ(test::read_text(presets), "[Pos1]\r\nused=1\r\n");
@@ -133,7 +133,7 @@ TEST_F(BadInput, AFailedRunKeepsThePreviousOutputsAndOthersFilesStay) {
   EXPECT_EQ(test::read_text(out + "/README.txt"), "my notes\n");
   // The module cannot be loaded: the run stops before the replay, and the
   // last run's trace is still whole.
-  simtest::run r = sim(quote(scn) + " --quiet --module " + quote(tmp / "missing.so") + where());
+  kit::ran r = sim(quote(scn) + " --quiet --module " + quote(tmp / "missing.so") + where());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(test::read_text(out + "/ok.trace.csv"), trace);
   EXPECT_FALSE(std::filesystem::exists(out + "/ok.trace.csv.part"));

@@ -14,9 +14,10 @@ namespace {
 
 using simtest::has;
 using simtest::quote;
+using simtest::sim;
 
 struct outputs {
-  simtest::run run;
+  kit::ran run;
   std::string dir, name;
   std::string file(const std::string &ext) const { return test::read_text(dir + "/" + name + ext); }
 };
@@ -43,9 +44,7 @@ struct Outputs : ::testing::Test {
 
   static outputs play(const std::string &scenario, const std::string &name) {
     outputs o{{}, tmp->path + "/out-" + name, name};
-    o.run = simtest::sim(quote(scenario) + " --quiet --game-dir " + quote(tmp->path + "/game-" + name) + " --out " +
-                             quote(o.dir),
-                         tmp->path);
+    o.run = sim(quote(scenario) + " --quiet --game-dir " + quote(tmp->path + "/game-" + name) + " --out " + quote(o.dir));
     return o;
   }
   static void SetUpTestSuite() {

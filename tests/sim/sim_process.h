@@ -3,10 +3,6 @@
 // by column name, and SVG as XML, refusing any text that is not well-formed.
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -19,40 +15,12 @@
 
 namespace simtest {
 
-inline std::string quote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using kit::quote;
 inline bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
-struct run {
-  int status = -1;
-  std::string out, err;
-  long max_rss_kb = 0;  // of the simulator (and its runner)
-};
-
-// zephal-sim with the given arguments (quoted already); its output is kept
-// in files of the folder given.
-inline run sim(const std::string &args, const std::string &scratch) {
-  const std::string out = scratch + "/stdout", err = scratch + "/stderr";
-  const std::string cmd = "exec " + std::string(ZEPHAL_RUNNER) + " " + quote(ZEPHAL_SIM) + " " + args + " >" +
-                          quote(out) + " 2>" + quote(err) + " </dev/null";
-  run r;
-  pid_t pid = fork();
-  if (pid == 0) {
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), (char *)nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage use {};
-  if (pid > 0 && wait4(pid, &status, 0, &use) == pid) {
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.max_rss_kb = use.ru_maxrss;
-  }
-  r.out = test::read_text(out);
-  r.err = test::read_text(err);
-  return r;
+// zephal-sim with the given arguments (quoted already).
+inline kit::ran sim(const std::string &args) {
+  return kit::run("exec " + std::string(ZEPHAL_RUNNER) + " " + quote(ZEPHAL_SIM) + " " + args);
 }
 
 // A CSV file with a header line; cells by row and column name.
@@ -73,6 +41,8 @@ struct csv {
   }
   const std::string &cell(size_t row, const std::string &name) const { return rows.at(row).at(col(name)); }
   double num(size_t row, const std::string &name) const { return std::stod(cell(row, name)); }
+  float flt(size_t row, const std::string &name) const { return strtof(cell(row, name).c_str(), nullptr); }
+  size_t size() const { return rows.size(); }
 };
 
 struct xml {

@@ -1,60 +1,33 @@
 // zephal-sim as a user runs it, a separate process through the runner: its
 // log, summary, trace, car paths and the preset files it leaves behind.
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
 
-#include "tests/support.h"
+#include "tests/sim/sim_process.h"
 
 namespace {
 
 using pose = std::array<float, 3>;
 
-bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-std::string quote(const std::string &s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// A CSV file with a header line; cells by row and column name.
-struct csv {
-  std::vector<std::vector<std::string>> rows;  // the header first
-  explicit csv(const std::string &text = "") {
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-      rows.emplace_back(1);
-      for (char c : line)
-        if (c == ',')
-          rows.back().emplace_back();
-        else
-          rows.back().back().push_back(c);
-    }
-  }
-  size_t size() const { return rows.empty() ? 0 : rows.size() - 1; }
-  long num(size_t row, const char *name) const { return atol(cell(row, name).c_str()); }
-  float flt(size_t row, const char *name) const { return strtof(cell(row, name).c_str(), nullptr); }
-  const std::string &cell(size_t row, const char *name) const {
-    return rows.at(row + 1).at(std::find(rows.at(0).begin(), rows[0].end(), name) - rows[0].begin());
-  }
-};
+using simtest::csv;
+using simtest::has;
+using simtest::quote;
 
 struct result {
   int status = -1;
   std::string out, err, log;
   csv trace, cars;
-  long at(size_t frame, const char *column) const { return trace.num(frame, column); }
+  long at(size_t frame, const char *column) const { return (long)trace.num(frame, column); }
   pose camera(size_t f) const { return {trace.flt(f, "x_m"), trace.flt(f, "y_m"), trace.flt(f, "z_m")}; }
   long free(size_t f) const { return trace.cell(f, "free_cam") == "on"; }
   // Car positions by (tick, car) over frames [from, to).
   std::map<std::pair<long, long>, pose> car_paths(long from, long to) const {
     std::map<std::pair<long, long>, pose> m;
     for (size_t i = 0; i < cars.size(); ++i)
-      if (long f = cars.num(i, "frame"); f >= from && f < to)
-        m[{cars.num(i, "tick"), cars.num(i, "car")}] = {cars.flt(i, "x_m"), cars.flt(i, "y_m"), cars.flt(i, "z_m")};
+      if (long f = (long)cars.num(i, "frame"); f >= from && f < to)
+        m[{(long)cars.num(i, "tick"), (long)cars.num(i, "car")}] = {cars.flt(i, "x_m"), cars.flt(i, "y_m"), cars.flt(i, "z_m")};
     return m;
   }
 };
@@ -75,16 +48,9 @@ struct Sim : ::testing::Test {
   result play(const std::string &name, const std::string &text, const std::string &args = "") {
     const std::string file = tmp / (name + ".scn"), out = tmp / ("out-" + name), base = out + "/" + name;
     test::write_text(file, text);
-    const std::string cmd = std::string(ZEPHAL_RUNNER) + " " + quote(ZEPHAL_SIM) + " " + quote(file) +
-                            " --quiet --game-dir " + quote(game_dir) + " --out " + quote(out) + args + " 2>" +
-                            quote(tmp / "stderr");
-    FILE *p = popen(cmd.c_str(), "r");
+    const kit::ran ran = simtest::sim(quote(file) + " --quiet --game-dir " + quote(game_dir) + " --out " + quote(out) + args);
     result r;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.err = test::read_text(tmp / "stderr");
+    r.status = ran.status, r.out = ran.out, r.err = ran.err;
     r.log = test::read_text(base + ".log");
     r.trace = csv(test::read_text(base + ".trace.csv"));
     r.cars = csv(test::read_text(base + ".cars.csv"));

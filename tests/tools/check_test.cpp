@@ -8,7 +8,7 @@
 #include "base/settings_table.h"
 #include "host/loader.h"
 #include "patches/hooks.h"
-#include "tests/tools/run_tool.h"
+#include "tests/support.h"
 #include "z9sdk/apply.h"
 
 namespace {
@@ -49,7 +49,7 @@ bytes game_exe() {
 
 struct Check : ::testing::Test {
   test::temp_dir dir;
-  test::ran check(const std::vector<string> &args) { return test::run(ZEPHAL_CHECK, args); }
+  test::ran check(const std::vector<string> &args) { return kit::run(ZEPHAL_RUNNER, ZEPHAL_CHECK, args); }
   test::ran check_game(const bytes &exe, const std::vector<string> &more = {}) {
     test::write_text(dir / "game.exe", string(exe.begin(), exe.end()));
     std::vector<string> args = {dir / "game.exe"};
@@ -269,7 +269,7 @@ TEST_F(Check, SettingsFilesAreCheckedInTheEncodingsWindowsReads) {
 
 TEST_F(Check, TheSimulatorWarnsAboutItsScenariosSettingLinesBeforeTheRun) {
   test::write_text(dir / "s.scn", "frames 2\nsetting MovSpeed=20\nsetting KeyW = 83\n");
-  const test::ran r = test::run(ZEPHAL_SIM, {dir / "s.scn", "--quiet", "--game-dir", dir / "game", "--out", dir / "out"});
+  const test::ran r = kit::run(ZEPHAL_RUNNER, ZEPHAL_SIM, {dir / "s.scn", "--quiet", "--game-dir", dir / "game", "--out", dir / "out"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("zephal-sim: warning: \"MovSpeed\" is not a setting of the plug-in, so the line is ignored: "
                         "did you mean MoveSpeed?\nzephal-sim: warning: KeyW and KeyS are both 83 (S)", 0), 0u) << r.out;

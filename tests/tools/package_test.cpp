@@ -5,14 +5,14 @@
 
 #include "base/settings_table.h"
 #include "host/pe_module.h"
-#include "tests/tools/run_tool.h"
+#include "tests/support.h"
 #include "z9sdk/z9.h"
 
 namespace {
 
 using std::string;
 
-test::ran shell(const string &command) { return test::run("/bin/sh", {"-c", command}, ""); }
+test::ran shell(const string &command) { return kit::run(command); }
 
 // The manifest's version, as the loader reads it from the DLL.
 string dll_version() {

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "presets/presets.h"
-#include "tests/tools/run_tool.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -29,12 +29,7 @@ struct Presets : test::plugin {
 
   void SetUp() override {
     test::plugin::SetUp();
-    std::filesystem::create_directories(dir / "tracks/alpine");
-    host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
-    zp_load_settings();
-    word(0x5bd2e4) = test::game_string("tracks\\");
-    word(0x7c4ce4) = 3;
-    word(0x5ba21c + 12) = test::game_string("alpine");
+    test::game_in(dir, 3);
     for (u32 i = 0; i < 5; ++i) host::make_car(i, 0, 0, 0);
     word(at::car_count) = 5;
     cam = host::make_camera(7, 0);
@@ -58,7 +53,7 @@ struct Presets : test::plugin {
     zp_preset_apply(n);
     return pose(zp[0]);
   }
-  test::ran tool(const std::vector<string> &args) { return test::run(ZEPHAL_PRESETS, args); }
+  test::ran tool(const std::vector<string> &args) { return kit::run(ZEPHAL_RUNNER, ZEPHAL_PRESETS, args); }
 };
 
 // Patterns with -0.0, infinities, NaN payloads and denormals, then binds and car.
