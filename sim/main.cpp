@@ -53,7 +53,9 @@ constexpr const char *usage =
     "  --quiet         no log lines while running, only the summary\n"
     "  --help          this text\n"
     "   or: zephal-sim --check-module PATH   load a plug-in DLL as a run would, without\n"
-    "                  running its code, and say what it holds or what is wrong (exit 2)\n";
+    "                  running its code, and say what it holds or what is wrong (exit 2)\n"
+    "   or: zephal-sim --write-game-exe FILE  write the stand-in game as a Windows executable,\n"
+    "                  a build zephal-check finds fitting\n";
 
 // False with a message naming what is wrong.
 bool parse_args(int argc, char **argv, options &o, std::string *error) {
@@ -207,6 +209,15 @@ class progress {
 
 int main(int argc, char **argv) {
   if (argc == 3 && strcmp(argv[1], "--check-module") == 0) return host::check_module(argv[2], std::cout);
+  if (argc == 3 && strcmp(argv[1], "--write-game-exe") == 0) {
+    const std::vector<u8> exe = host::game_exe();
+    std::ofstream f(argv[2], std::ios::binary);
+    if (exe.empty() || !f.write((const char *)exe.data(), exe.size()) || !f.flush()) {
+      fprintf(stderr, "zephal-sim: cannot write the game's executable to %s\n", argv[2]);
+      return 2;
+    }
+    return 0;
+  }
   options o;
   std::string error;
   if (!parse_args(argc, argv, o, &error)) {
