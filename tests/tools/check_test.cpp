@@ -211,6 +211,11 @@ TEST_F(Check, EachSlipInASettingsFileIsWarnedOnItsLineWithWhatThePlugInMakesOfIt
   test::write_text(dir / "zephal.ini", "KeyW=65\r\n[Zephal ]\r\n");
   const test::ran above = check({"--ini", dir / "zephal.ini"});
   EXPECT_TRUE(above.has("line 1: KeyW stands above the [Zephal] line, so the plug-in never reads it")) << above.out;
+  // Saved as UTF-16 (Unicode): read by the profile functions, so checked like any other.
+  test::write_text(dir / "zephal.ini", string("\xFF\xFE[\0Z\0e\0p\0h\0a\0l\0]\0\r\0\n\0K\0e\0y\0W\0=\0" "8\0" "3\0", 36));
+  const test::ran utf16 = check({"--ini", dir / "zephal.ini"});
+  EXPECT_TRUE(utf16.has("line 2: KeyW and KeyS are both 83 (S)")) << utf16.out;
+  EXPECT_EQ(tool_reads(utf16), plug_in_reads(dir.path, test::read_text(dir / "zephal.ini")));
   const test::ran none = check({"--ini", dir / "none.ini"});
   EXPECT_EQ(none.status, 2);
   EXPECT_TRUE(none.has("cannot find " + dir / "none.ini" + ". Without a zephal.ini")) << none.err;

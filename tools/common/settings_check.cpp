@@ -102,9 +102,11 @@ bool check_settings(const std::string &path, settings_report &report, std::strin
     std::string text;
   };
   std::vector<found> at(zp_setting_count);
-  if (bytes.size() >= 2 && ((u8)bytes[0] == 0xFF && (u8)bytes[1] == 0xFE)) {
-    add(0, "", "the file is saved as UTF-16 (Unicode), so its lines are not checked here; save it as plain text");
-    bytes.clear();
+  // Windows' profile functions read a file that starts with FF FE as
+  // UTF-16LE and hand the A calls its text in the ANSI code page: its lines
+  // are checked in that form, with the same line numbers.
+  if (!bytes.compare(0, 2, "\xFF\xFE")) {
+    bytes = host::ini::utf8_to_ansi(host::ini::decode(std::move(bytes)).body);
   } else if (bytes.size() >= 3 && !bytes.compare(0, 3, "\xEF\xBB\xBF")) {
     add(1, "", "the file starts with an invisible UTF-8 byte-order mark, which can hide its first line "
                "from the game; save it as plain (ANSI) text");
