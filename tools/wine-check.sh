@@ -97,7 +97,7 @@ while read -r name rva len; do
   printf "$(printf '\\%03o' $((old ^ 1)))" | dd of="$work/in/game.exe" bs=1 seek="$at" conv=notrunc status=none
   compare "zephal-check: a changed byte at $name" zephal-check game.exe --plugin zephal.z9p
 done <"$work/places"
-head -c 0x112000 "$work/game.exe" >"$work/in/game.exe"
+head -c $((0x112000)) "$work/game.exe" >"$work/in/game.exe"
 compare "zephal-check: a game executable cut short" zephal-check game.exe --plugin zephal.z9p
 printf 'hello\r\n' >"$work/in/game.exe"
 compare "zephal-check: a text file" zephal-check game.exe --plugin zephal.z9p
@@ -126,8 +126,9 @@ compare "zephal-check --ini: a missing file" zephal-check --ini zephal.ini
 # another section and a damaged preset added by hand.
 mkdir -p "$work/game"
 if ! "$root/tools/run32" "$build/sim/zephal-sim" "$root/sim/scenarios/demo" --quiet --clean \
-  --game-dir "$work/game" --out "$work/sim" >/dev/null; then
-  echo "wine-check: the demo did not run" >&2
+  --game-dir "$work/game" --out "$work/sim" >/dev/null 2>"$work/sim.err"; then
+  echo "wine-check: the demo did not run:" >&2
+  cat "$work/sim.err" >&2
   exit 2
 fi
 { printf '; my presets\r\n[Other]\r\nkeep=me\r\n'; cat "$work/game/tracks/alpine/freecam.ini"
