@@ -35,17 +35,19 @@ passed=0 failed=0
 # as the Linux build and under Wine, each in its own copy of $work/in with the
 # arguments as given (names relative to that folder, so both print the same).
 compare() {
-  local label=$1 tool=$2 side why=""
+  local label=$1 tool=$2 side why="" started
   shift 2
   for side in linux windows; do
     rm -rf "${work:?}/$side" && cp -a "$work/in" "$work/$side"
     if [ $side = linux ]; then
       (cd "$work/$side" && "$root/tools/run32" "$out/$tool" "$@" >"$work/$side.out" 2>"$work/$side.err" </dev/null)
     else
+      started=$(date +%s%N)
       (cd "$work/$side" && wine "$out/$tool.exe" "$@" >"$work/$side.out" 2>"$work/$side.err" </dev/null)
     fi
     echo $? >"$work/$side.status"
   done
+  local took=$((($(date +%s%N) - started) / 1000000))
   local crlf=""
   for part in out err; do
     if ! cmp -s "$work/linux.$part" "$work/windows.$part"; then
@@ -62,10 +64,10 @@ compare() {
   files=$(diff -rq "$work/linux" "$work/windows" 2>&1) || why+=" files differ: ${files//$'\n'/; };"
   if [ -z "$why" ]; then
     passed=$((passed + 1))
-    echo "pass  $label$crlf"
+    echo "pass  $label$crlf ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
   else
     failed=$((failed + 1))
-    echo "FAIL  $label:${why%;}"
+    echo "FAIL  $label:${why%;} ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
     if [ -n "${ZEPHAL_WINE_SHOW:-}" ]; then
       diff "$work/linux.out" <(sed 's/\r$//' "$work/windows.out") | head -20
       diff "$work/linux.err" <(sed 's/\r$//' "$work/windows.err") | head -20
