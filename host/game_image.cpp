@@ -83,4 +83,28 @@ u32 make_camera(u32 type, u32 view) {
   return cam;
 }
 
+std::vector<u8> game_exe() {
+  using namespace game_exe_layout;
+  if (!game_reset()) return {};
+  std::vector<u8> f(text_file + text_size + 0x200);
+  auto put16 = [&](u32 at, u16 v) { memcpy(&f[at], &v, 2); };
+  auto put32 = [&](u32 at, u32 v) { memcpy(&f[at], &v, 4); };
+  f[0] = 'M', f[1] = 'Z';
+  put32(0x3c, 0x80);
+  memcpy(&f[0x80], "PE\0\0", 4);
+  put16(coff, 0x14c), put16(coff + 2, 2), put16(coff + 16, 224), put16(coff + 18, 0x0103);
+  put16(opt, 0x10b), put32(opt + 28, image_base), put32(opt + 32, 0x1000);
+  put32(opt + 36, 0x200), put32(opt + 56, code_end - image_base + 0x1000);
+  put32(opt + 60, text_file), put16(opt + 68, 2), put32(opt + 92, 16);
+  auto section = [&](u32 i, const char *name, u32 rva, u32 size, u32 at) {
+    memcpy(&f[sections + 40 * i], name, strlen(name));
+    put32(sections + 40 * i + 8, size), put32(sections + 40 * i + 12, rva);
+    put32(sections + 40 * i + 16, size), put32(sections + 40 * i + 20, at);
+  };
+  section(0, ".text", text_rva, text_size, text_file);
+  section(1, ".data", text_rva + text_size, 0x200, text_file + text_size);
+  memcpy(&f[text_file], (const void *)(uintptr_t)(image_base + text_rva), text_size);
+  return f;
+}
+
 }  // namespace host

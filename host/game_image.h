@@ -37,6 +37,18 @@ u32 game_alloc(u32 size);
 u32 make_car(u32 slot, f32 x, f32 y, f32 z);
 u32 make_camera(u32 type, u32 view);
 
+// The stand-in game's code as the game ships it, a PE32 executable linked at
+// 0x400000, for zephal-check and its tests: .text at RVA 0x1000 but file
+// offset 0x400 (so that only the section table leads from an RVA to its
+// bytes) and a .data section behind it. Resets the game first; empty when
+// its image cannot be mapped.
+namespace game_exe_layout {
+constexpr u32 text_rva = 0x1000, text_file = 0x400, text_size = code_end - image_base - text_rva;
+constexpr u32 coff = 0x84, opt = 0x98, sections = opt + 224;  // the COFF header, optional header, section table
+constexpr u32 file_offset(u32 rva) { return rva - text_rva + text_file; }
+}  // namespace game_exe_layout
+std::vector<u8> game_exe();
+
 // Typed access for the host's own code and tests; addresses are absolute.
 inline u32 &word(u32 addr) { return *(u32 *)(uintptr_t)addr; }
 inline u8 &byte(u32 addr) { return *(u8 *)(uintptr_t)addr; }

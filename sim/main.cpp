@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/files.h"
+include "sim/output_file.h"
 #include "sim/picture.h"
 #include "sim/platform.h"
 #include "sim/replay_model.h"
@@ -56,7 +57,9 @@ constexpr const char *usage =
     "  --quiet         no log lines while running, only the summary\n"
     "  --help          this text\n"
     "   or: zephal-sim --check-module PATH   load a plug-in DLL as a run would, without\n"
-    "                  running its code, and say what it holds or what is wrong (exit 2)\n";
+    "                  running its code, and say what it holds or what is wrong (exit 2)\n"
+    "   or: zephal-sim --write-game-exe FILE  write the stand-in game as a Windows executable,\n"
+    "                  a build zephal-check finds fitting\n";
 
 // False with a message naming what is wrong.
 bool parse_args(int argc, char **argv, options &o, std::string *error) {
@@ -354,6 +357,15 @@ struct run {
 
 int main(int argc, char **argv) {
   if (argc == 3 && strcmp(argv[1], "--check-module") == 0) return sim::platform::check_module(argv[2]);
+  if (argc == 3 && strcmp(argv[1], "--write-game-exe") == 0) {
+    const std::vector<u8> exe = sim::platform::game_executable();
+    std::string error;
+    if (!sim::write_whole(argv[2], std::string(exe.begin(), exe.end()), &error)) {
+      fprintf(stderr, "zephal-sim: %s\n", error.c_str());
+      return 2;
+    }
+    return 0;
+  }
   run r;
   if (!parse_args(argc, argv, r.o, &r.error)) {
     fprintf(stderr, "zephal-sim: %s\n%s(zephal-sim --help says more)\n", r.error.c_str(),

@@ -45,4 +45,9 @@ bool stop_call_log(std::string *error);
 // zephal-sim --check-module: the exit status, after what it printed.
 int check_module(const std::string &path);
 
+// zephal-sim --write-game-exe: the stand-in game as the file of a Windows
+// executable, with its code where the game's build has it (the players'
+// check tool's input).
+std::vector<u8> game_executable();
+
 }  // namespace sim::platform

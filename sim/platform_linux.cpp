@@ -47,4 +47,6 @@ bool stop_call_log(std::string *error) { return host::call_log_stop(error); }
 
 int check_module(const std::string &path) { return host::check_module(path, std::cout); }
 
+std::vector<u8> game_executable() { return host::game_exe(); }
+
 }  // namespace sim::platform

@@ -4,6 +4,10 @@
 # GoogleTest sources and zip (for the release package) and rsvg-convert
 # (librsvg2-bin: the simulator's picture as PNG). Safe to run again;
 # it installs only what is missing.
+#
+# `setup.sh --wine` also installs Debian's Wine (32-bit, from the i386
+# architecture) and creates the Wine prefix tools/wine-check.sh runs in:
+# $ZEPHAL_WINEPREFIX, by default build/wine-prefix.
 set -euo pipefail
 
 need=()
@@ -36,4 +40,28 @@ if ! command -v qemu-i386 >/dev/null; then
     install qemu-user
   fi
   rm -rf "$probe"
+fi
+
+[ "${1:-}" = --wine ] || exit 0
+
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" ||
+  ! dpkg-query -W -f='${Status}' wine 2>/dev/null | grep -q "install ok installed"; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  updated=0  # the i386 package lists are new
+  install wine32:i386 wine
+fi
+
+# A prefix made without asking: no Mono (mscoree) or Gecko (mshtml) download
+# prompt, which would wait for a click that never comes. QEMU_RESERVED_VA is
+# for kernels without i386 support, where the emulator runs Wine: it must
+# hold the whole 32-bit space, or Wine cannot map the page Windows keeps at
+# 0x7ffe0000 (elsewhere nothing reads it).
+prefix=${ZEPHAL_WINEPREFIX:-$(cd "$(dirname "$0")/.." && pwd)/build/wine-prefix}
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "setup: creating the Wine prefix $prefix (seconds where i386 programs run natively, minutes under qemu-i386)"
+  mkdir -p "$prefix"
+  export WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xf7000000}
+  wine wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+  [ -f "$prefix/system.reg" ] || { echo "setup: Wine could not create $prefix" >&2; exit 1; }
 fi

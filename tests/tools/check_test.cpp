@@ -19,31 +19,10 @@ using std::string;
 void put16(bytes &b, u32 at, u16 v) { memcpy(&b[at], &v, 2); }
 void put32(bytes &b, u32 at, u32 v) { memcpy(&b[at], &v, 4); }
 
-// The stand-in game's code as a PE32 executable linked at 0x400000: .text at
-// RVA 0x1000 but file offset 0x400, so that only the section table leads
-// from an RVA to its bytes, and a .data section behind it.
-constexpr u32 text_rva = 0x1000, text_file = 0x400, text_size = host::code_end - host::image_base - text_rva;
-constexpr u32 coff = 0x84, opt = 0x98, sections = opt + 224;
-u32 file_offset(u32 rva) { return rva - text_rva + text_file; }
-
+using namespace host::game_exe_layout;
 bytes game_exe() {
-  EXPECT_TRUE(host::game_reset());
-  bytes f(text_file + text_size + 0x200);
-  f[0] = 'M', f[1] = 'Z';
-  put32(f, 0x3c, 0x80);
-  memcpy(&f[0x80], "PE\0\0", 4);
-  put16(f, coff, 0x14c), put16(f, coff + 2, 2), put16(f, coff + 16, 224), put16(f, coff + 18, 0x0103);
-  put16(f, opt, 0x10b), put32(f, opt + 28, host::image_base), put32(f, opt + 32, 0x1000);
-  put32(f, opt + 36, 0x200), put32(f, opt + 56, host::code_end - host::image_base + 0x1000);
-  put32(f, opt + 60, text_file), put16(f, opt + 68, 2), put32(f, opt + 92, 16);
-  auto section = [&](u32 i, const char *name, u32 rva, u32 size, u32 at) {
-    memcpy(&f[sections + 40 * i], name, strlen(name));
-    put32(f, sections + 40 * i + 8, size), put32(f, sections + 40 * i + 12, rva);
-    put32(f, sections + 40 * i + 16, size), put32(f, sections + 40 * i + 20, at);
-  };
-  section(0, ".text", text_rva, text_size, text_file);
-  section(1, ".data", text_rva + text_size, 0x200, text_file + text_size);
-  memcpy(&f[text_file], (const void *)(uintptr_t)(host::image_base + text_rva), text_size);
+  bytes f = host::game_exe();
+  EXPECT_FALSE(f.empty());
   return f;
 }
 
@@ -232,6 +211,11 @@ TEST_F(Check, EachSlipInASettingsFileIsWarnedOnItsLineWithWhatThePlugInMakesOfIt
   test::write_text(dir / "zephal.ini", "KeyW=65\r\n[Zephal ]\r\n");
   const test::ran above = check({"--ini", dir / "zephal.ini"});
   EXPECT_TRUE(above.has("line 1: KeyW stands above the [Zephal] line, so the plug-in never reads it")) << above.out;
+  // Saved as UTF-16 (Unicode): read by the profile functions, so checked like any other.
+  test::write_text(dir / "zephal.ini", string("\xFF\xFE[\0Z\0e\0p\0h\0a\0l\0]\0\r\0\n\0K\0e\0y\0W\0=\0" "8\0" "3\0", 36));
+  const test::ran utf16 = check({"--ini", dir / "zephal.ini"});
+  EXPECT_TRUE(utf16.has("line 2: KeyW and KeyS are both 83 (S)")) << utf16.out;
+  EXPECT_EQ(tool_reads(utf16), plug_in_reads(dir.path, test::read_text(dir / "zephal.ini")));
   const test::ran none = check({"--ini", dir / "none.ini"});
   EXPECT_EQ(none.status, 2);
   EXPECT_TRUE(none.has("cannot find " + dir / "none.ini" + ". Without a zephal.ini")) << none.err;
