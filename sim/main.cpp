@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "sim/files.h"
-include "sim/output_file.h"
+#include "sim/output_file.h"
 #include "sim/picture.h"
 #include "sim/platform.h"
 #include "sim/replay_model.h"
