@@ -32,9 +32,9 @@ namespace {
 
 struct options {
   std::string scenario;
-  std::string module = ZEPHAL_SO_PATH;
-  std::string game_dir = std::string(ZEPHAL_OUT_DIR) + "/sim-game";
-  std::string out = std::string(ZEPHAL_OUT_DIR) + "/sim";
+  std::string module = sim::platform::default_module();
+  std::string game_dir = sim::platform::default_out_dir() + "/sim-game";
+  std::string out = sim::platform::default_out_dir() + "/sim";
   std::string win32_log;
   bool clean = false, quiet = false, help = false;
 };
@@ -172,7 +172,7 @@ struct run {
   // The folders: the game's directory, as Windows names it for the plug-in,
   // and the outputs'. Nothing there is touched before both are usable.
   int prepare_folders() {
-    const bool default_game_dir = o.game_dir == std::string(ZEPHAL_OUT_DIR) + "/sim-game";
+    const bool default_game_dir = o.game_dir == sim::platform::default_out_dir() + "/sim-game";
     bool made_game_dir = false, made_out = false;
     if (!sim::prepare_folder("--game-dir", o.game_dir, &made_game_dir, &error) ||
         !sim::prepare_folder("--out", o.out, &made_out, &error))
