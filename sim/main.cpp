@@ -1,9 +1,10 @@
-// zephal-sim: the game and the Z9 loader in one Linux i386 process, playing
-// a scenario. The game image is mapped at 0x400000 with the game's own code
-// at the places the plug-in patches; the plug-in module is loaded and applied
-// as the loader does it; then the game runs the scenario frame by frame
-// through its patched code, and the run is written out as it goes (trace,
-// cars, log) and at the end as a picture and a summary.
+// zephal-sim: the game and the Z9 loader in one 32-bit process (Linux i386,
+// or Windows itself: sim/platform.h), playing a scenario. The game image
+// stands at 0x400000 with the game's own code at the places the plug-in
+// patches; the plug-in module is loaded and applied as the loader does it;
+// then the game runs the scenario frame by frame through its patched code,
+// and the run is written out as it goes (trace, cars, log) and at the end as
+// a picture and a summary.
 #include <strings.h>
 
 #include <algorithm>
