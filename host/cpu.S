@@ -5,6 +5,18 @@
 
         .intel_syntax noprefix
 
+// C names as each object format spells them: Windows' 32-bit ones begin with
+// an underscore; ELF has symbol types and sizes and a note on the stack.
+#if defined(_WIN32)
+#define C_NAME(name)    _##name
+#define FUNCTION(name)
+#define END(name)
+#else
+#define C_NAME(name)    name
+#define FUNCTION(name)  .type name, @function
+#define END(name)       .size name, . - name
+#endif
+
 // Offsets in struct host::cpu_call.
 #define C_TARGET     0
 #define C_IN         4
@@ -32,10 +44,10 @@ the_call:       .skip 4         // the cpu_call being run
 call_target:    .skip 4
 
         .text
-        .globl  host_cpu_run
-        .type   host_cpu_run, @function
+        .globl  C_NAME(host_cpu_run)
+        FUNCTION(C_NAME(host_cpu_run))
         .p2align 4
-host_cpu_run:
+C_NAME(host_cpu_run):
         push    ebp
         push    ebx
         push    esi
@@ -68,8 +80,8 @@ host_cpu_run:
         mov     [ebp + C_ESP_CALL], esp
         mov     ebp, [ebp + C_IN + R_EBP]
         call    dword ptr [call_target]
-        .globl  host_cpu_return_address
-host_cpu_return_address:                // what the code under test finds at [ESP] on entry
+        .globl  C_NAME(host_cpu_return_address)
+C_NAME(host_cpu_return_address):                // what the code under test finds at [ESP] on entry
 
         // PUSHFD first, before anything can touch a flag; EBP is parked on
         // the stack while it points at the record.
@@ -97,6 +109,8 @@ host_cpu_return_address:                // what the code under test finds at [ES
         pop     ebx
         pop     ebp
         ret
-        .size   host_cpu_run, . - host_cpu_run
+        END(C_NAME(host_cpu_run))
 
+#if !defined(_WIN32)
         .section .note.GNU-stack, "", @progbits
+#endif

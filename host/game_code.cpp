@@ -11,8 +11,6 @@
 //   0x5b0200  ... of the frame routine
 //   0x5b0280  ... of the tick routine
 //   0x5b0400  FXSAVE image at entry of each, in the same order (0x200 apart)
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -248,9 +246,9 @@ void lay_callers() {
   check_call(0x51bb09, tick_routine);
 }
 
-void protect_code(int prot) {
-  if (mprotect((void *)(uintptr_t)image_base, code_end - image_base, prot) != 0) {
-    perror("host: mprotect of the game's code");
+void protect_code(u32 first, bool writable) {
+  if (!game_memory_protect(first, code_end - first, writable)) {
+    fprintf(stderr, "host: cannot change the protection of the game's code\n");
     abort();
   }
 }
@@ -258,13 +256,13 @@ void protect_code(int prot) {
 }  // namespace
 
 // Called by game_reset() with the data part already zeroed.
-void game_lay_code() {
-  protect_code(PROT_READ | PROT_WRITE);
-  memset((void *)(uintptr_t)image_base, 0xcc, code_end - image_base);  // int3 wherever nothing is laid
+void game_lay_code(u32 first) {
+  protect_code(first, true);
+  memset((void *)(uintptr_t)first, 0xcc, code_end - first);  // int3 wherever nothing is laid
   laid_count = 0;
   lay_routines();
   lay_callers();
-  protect_code(PROT_READ | PROT_EXEC);
+  protect_code(first, false);
 
   the_services = game_services{};
   word(svc_camera_word) = (u32)(uintptr_t)&host_svc_camera;

@@ -1,5 +1,3 @@
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,29 +7,20 @@
 namespace host {
 namespace {
 
-bool mapped = false;
+u32 first_laid = 0;  // from game_memory_place(), once
 u32 heap_top = heap_base;
 
 }  // namespace
 
 // Filled in by the game's code (game_code.cpp): lays the original routines
-// into the code part and seals it read and execute.
-void game_lay_code();
+// into the code part from `first` on and seals it read and execute.
+void game_lay_code(u32 first);
 
 bool game_reset() {
-  if (!mapped) {
-    void *p = mmap((void *)(uintptr_t)image_base, image_end - image_base, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-    if (p != (void *)(uintptr_t)image_base) {
-      fprintf(stderr, "host: cannot map the game image at 0x%x\n", image_base);
-      if (p != MAP_FAILED) munmap(p, image_end - image_base);
-      return false;
-    }
-    mapped = true;
-  }
+  if (!first_laid && !(first_laid = game_memory_place())) return false;
   memset((void *)(uintptr_t)code_end, 0, image_end - code_end);
   heap_top = heap_base;
-  game_lay_code();
+  game_lay_code(first_laid);
   return true;
 }
 
@@ -49,20 +38,6 @@ u32 game_alloc(u32 size) {
 std::vector<u8> bytes_at(u32 addr, u32 n) {
   const u8 *p = (const u8 *)(uintptr_t)addr;
   return std::vector<u8>(p, p + n);
-}
-
-std::string protection(u32 addr) {
-  FILE *maps = fopen("/proc/self/maps", "r");
-  char line[512], perms[8];
-  unsigned long lo, hi;
-  std::string found = "unmapped";
-  while (maps && fgets(line, sizeof line, maps))
-    if (sscanf(line, "%lx-%lx %4s", &lo, &hi, perms) == 3 && addr >= lo && addr < hi) {
-      found.assign(perms, 3);
-      break;
-    }
-  if (maps) fclose(maps);
-  return found;
 }
 
 u32 make_car(u32 slot, f32 x, f32 y, f32 z) {

@@ -54,7 +54,24 @@ inline u32 &word(u32 addr) { return *(u32 *)(uintptr_t)addr; }
 inline u8 &byte(u32 addr) { return *(u8 *)(uintptr_t)addr; }
 inline f32 &fword(u32 addr) { return *(f32 *)(uintptr_t)addr; }
 std::vector<u8> bytes_at(u32 addr, u32 n);
-// The protection of the page holding addr as the process map shows it
+
+// Where the game's memory comes from: the one part of the stand-in game that
+// differs between systems (game_memory_linux.cpp: a mapping made at
+// 0x400000; game_memory_windows.cpp: the program's own image, linked at
+// 0x400000 as the game's executable is, whose section .game covers the
+// game's range).
+//
+// The game's range [image_base, image_end) at its addresses, readable and
+// writable. Returns the first address the stand-in lays the game from:
+// image_base where the range is ours alone, image_base + 0x1000 where the
+// page below holds the program's own headers, as the game's executable has
+// its headers there. 0, with a message on stderr, when the range is taken.
+u32 game_memory_place();
+// [at, at + len) rounded out to whole pages made read and write (writable)
+// or read and execute, as the game's code always is; false when the system
+// refuses.
+bool game_memory_protect(u32 at, u32 len, bool writable);
+// The protection of the page holding addr in the process map's words
 // ("r-x", "rw-", ...), or "unmapped".
 std::string protection(u32 addr);
 

@@ -1,19 +1,11 @@
 #include "host/loader.h"
 
-#include <dlfcn.h>
-#include <link.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstring>
-#include <map>
+#include <functional>
 
 #include "host/common.h"
-#include "host/call_log.h"
 #include "host/game_image.h"
-#include "host/pe_module.h"
-#include "platform/win32.h"
 #include "z9sdk/apply.h"
 
 namespace host {
@@ -22,18 +14,6 @@ namespace {
 std::vector<write_record> writes;
 std::vector<std::string> messages;
 int fail_at = 0;
-
-// What a plug-in module imports from the process, as the Windows loader
-// binds a DLL's imports. Naming them here also makes sure the host's Win32
-// layer is linked into every program that loads a module.
-__attribute__((used)) const void *const module_imports[] = {
-    (const void *)&GetModuleFileNameA,  (const void *)&GetPrivateProfileIntA,
-    (const void *)&GetPrivateProfileStringA, (const void *)&WritePrivateProfileStringA,
-    (const void *)&GetTickCount,        (const void *)&VirtualAlloc,
-    (const void *)&VirtualFree,         (const void *)&GetAsyncKeyState,
-};
-
-u32 page_size() { return (u32)sysconf(_SC_PAGESIZE); }
 
 std::string text(const char *s) { return s ? s : "(null)"; }
 
@@ -52,18 +32,14 @@ i32 loader_write(u32 rva, const u8 *bytes, u32 len, const char *name) {
     writes.push_back(std::move(rec));
     return 0;
   }
-  u32 first = (u32)at & ~(page_size() - 1);
-  u32 span = (u32)at + len - first;
-  void *pages = (void *)(uintptr_t)first;
-  if (mprotect(pages, span, PROT_READ | PROT_WRITE) != 0) {
+  if (!game_memory_protect((u32)at, len, true)) {
     writes.push_back(std::move(rec));
     return 0;
   }
   memcpy((void *)(uintptr_t)at, bytes, len);
-  // Back to what the game's code always is. On x86 the processor sees the
-  // new bytes without a flush; a Windows loader would still call
-  // FlushInstructionCache here.
-  mprotect(pages, span, PROT_READ | PROT_EXEC);
+  // Back to what the game's code always is (on Windows with a flush of the
+  // instruction cache, as a loader there does).
+  game_memory_protect((u32)at, len, false);
   rec.written = true;
   writes.push_back(std::move(rec));
   return 1;
@@ -104,29 +80,6 @@ void loader_print_log(FILE *out) { fputs(loader_log_text().c_str(), out); }
 
 namespace {
 
-struct extent_query {
-  uintptr_t inside;
-  u32 low, high;
-  bool found;
-};
-
-int find_extent(dl_phdr_info *info, size_t, void *data) {
-  auto *q = (extent_query *)data;
-  u32 low = ~0u, high = 0;
-  for (int i = 0; i < info->dlpi_phnum; ++i) {
-    const ElfW(Phdr) &ph = info->dlpi_phdr[i];
-    if (ph.p_type != PT_LOAD) continue;
-    u32 a = (u32)(info->dlpi_addr + ph.p_vaddr);
-    if (a < low) low = a;
-    if (a + ph.p_memsz > high) high = a + ph.p_memsz;
-  }
-  if (q->inside < low || q->inside >= high) return 0;
-  q->low = low;
-  q->high = high;
-  q->found = true;
-  return 1;
-}
-
 // The number of bytes a hex pattern describes: a lone final token is half
 // a byte and still counts as one.
 u32 pattern_bytes(const char *p) {
@@ -138,13 +91,8 @@ u32 pattern_bytes(const char *p) {
 
 }  // namespace
 
-namespace {
-
-bool is_pe(const std::string &path) { return path.ends_with(".z9p") || path.ends_with(".dll"); }
-
-// The four exports, found by the given lookup; the manifest's abi checked.
-template <class Lookup>
-bool take_exports(const std::string &path, Lookup symbol, z9_module &m, std::string *error) {
+bool module_exports(const std::string &path, const std::function<void *(const char *)> &symbol, z9_module &m,
+                    std::string *error) {
   void *manifest = symbol("z9_manifest_data");
   void *count = symbol("z9_def_count");
   void *table = symbol("z9_def_table");
@@ -163,47 +111,6 @@ bool take_exports(const std::string &path, Lookup symbol, z9_module &m, std::str
     *error = "loader: " + path + " has manifest abi " + std::to_string(m.manifest->abi) + ", not 1";
     return false;
   }
-  return true;
-}
-
-// The DLL, the way a loader on Windows takes it: mapped and relocated by the
-// host's PE loader, its entry point called. Each path is loaded once.
-bool load_pe(const std::string &path, z9_module &m, std::string *error) {
-  static std::map<std::string, pe_module> loaded;
-  auto it = loaded.find(path);
-  if (it == loaded.end()) {
-    pe_module pe;
-    std::string why;
-    if (!pe_load(path, pe, why)) {
-      *error = "loader: cannot load " + path + ": " + why;
-      return false;
-    }
-    it = loaded.emplace(path, std::move(pe)).first;
-  }
-  const pe_module &pe = it->second;
-  m.handle = pe.base;
-  m.low = (u32)(uintptr_t)pe.base;
-  m.high = m.low + pe.size;
-  call_log_module(m.low, m.high);
-  return take_exports(path, [&](const char *name) { return pe.symbol(name); }, m, error);
-}
-
-}  // namespace
-
-bool load_module(const std::string &path, z9_module &m, std::string *error) {
-  m = z9_module{};
-  m.path = path;
-  if (is_pe(path)) return load_pe(path, m, error);
-  m.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!m.handle) {
-    *error = "loader: cannot load " + path + ": " + dlerror();
-    return false;
-  }
-  if (!take_exports(path, [&](const char *name) { return dlsym(m.handle, name); }, m, error)) return false;
-  extent_query q{(uintptr_t)m.apply, 0, 0, false};
-  dl_iterate_phdr(find_extent, &q);
-  m.low = q.low;
-  m.high = q.high;
   return true;
 }
 
@@ -230,13 +137,8 @@ bool module_fits_game(const z9_module &m, std::string *error) {
   return true;
 }
 
-u32 load_and_apply(const std::string &path, const z9_ctx &ctx, z9_module &m, std::string *report) {
+u32 apply_module(const z9_ctx &ctx, const z9_module &m, std::string *report) {
   std::string error;
-  report->clear();
-  if (!load_module(path, m, &error)) {
-    *report += error + "\n";
-    return 0;
-  }
   *report += module_placement(m) + "\n";
   if (!module_in_reach(m)) return 0;
   if (!module_fits_game(m, &error)) {
@@ -248,6 +150,24 @@ u32 load_and_apply(const std::string &path, const z9_ctx &ctx, z9_module &m, std
   u32 ok = m.apply(&ctx);
   *report += std::string("loader: Z9_Apply returned ") + std::to_string(ok) + "\n";
   return ok;
+}
+
+void report_writes(const z9_module &m, std::string *report) {
+  if (m.high && !module_in_reach(m)) {
+    char line[240];
+    snprintf(line, sizeof line,
+             "sim: the module's hook stubs lie beyond 0x%X, out of rel32 reach of the game's code "
+             "at 0x400000: the patch walk would refuse every definition, so nothing was applied\n",
+             rel32_reach_end);
+    *report += line;
+  }
+  for (const write_record &w : writes) {
+    *report += "loader: " + std::string(w.written ? "patched " : "refused ") + (w.name ? w.name : "?") + " at " +
+               hex(image_base + w.rva) + ":";
+    char b[4];
+    for (u8 x : w.bytes) snprintf(b, sizeof b, " %02x", x), *report += b;
+    *report += w.bytes.empty() ? " \n" : "\n";
+  }
 }
 
 }  // namespace host

@@ -1,8 +1,10 @@
 // The stand-in for the Z9 loader: its half of the host context (the write
 // function that patches the game's code and the log it keeps) and the
-// loading of a plug-in module: dlopen, the four exports, the manifest's
-// build check against the game, where the module landed, and the call of
-// Z9_Apply.
+// loading of a plug-in module: the four exports, the manifest's build check
+// against the game, where the module landed, and the call of Z9_Apply. The
+// loading itself is the system's part (loader_linux.cpp: dlopen or the
+// host's PE loader; on Windows the system's LoadLibraryA, in the simulator's
+// platform file); the rest is the same on every system.
 //
 // The context's functions are plain C functions, as the plug-in calls them,
 // so the loader's state is one per process: records and log are kept here
@@ -10,6 +12,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,11 +69,17 @@ struct z9_module {
 // game is 0x400005; a little is given away for simplicity).
 constexpr u32 rel32_reach_end = 0x80400000;
 
-// A shared object by dlopen (RTLD_NOW), a PE DLL (.z9p or .dll) by the host's
-// PE loader, and the four exports; false with a plain message in *error
-// ("loader: ...") when the file does not load, an export is missing, or the
-// manifest's abi is not 1. Loading the same path again yields the same
-// module, with the state it has.
+// The four exports of a loaded module, found by the given lookup, into m;
+// false with a plain message in *error ("loader: ...") when one is missing
+// or the manifest's abi is not 1.
+bool module_exports(const std::string &path, const std::function<void *(const char *)> &symbol, z9_module &m,
+                    std::string *error);
+
+// On Linux: a shared object by dlopen (RTLD_NOW), a PE DLL (.z9p or .dll)
+// by the host's PE loader, and the four exports; false with a plain message
+// in *error ("loader: ...") when the file does not load, an export is
+// missing, or the manifest's abi is not 1. Loading the same path again
+// yields the same module, with the state it has.
 bool load_module(const std::string &path, z9_module &m, std::string *error);
 // Where the module landed, in one line, and whether that is within reach.
 std::string module_placement(const z9_module &m);
@@ -84,5 +93,10 @@ bool module_fits_game(const z9_module &m, std::string *error);
 // Z9_Apply with ctx. Returns Z9_Apply's result (0 also for any refusal);
 // *report gets one line for each step.
 u32 load_and_apply(const std::string &path, const z9_ctx &ctx, z9_module &m, std::string *report);
+// The same for a module already loaded: from the placement on.
+u32 apply_module(const z9_ctx &ctx, const z9_module &m, std::string *report);
+// After apply_module: a line for a module out of reach, then one for each
+// call of write, the bytes it was given and whether they were written.
+void report_writes(const z9_module &m, std::string *report);
 
 }  // namespace host

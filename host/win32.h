@@ -1,32 +1,17 @@
 // The Linux stand-in for the Win32 functions the plug-in imports, and the
-// knobs a test or the simulator turns on them: the keyboard, the clock, the
-// executable's path, virtual memory, and the mapping of Windows paths (with
-// their drive and backslashes) onto real Linux files.
+// knobs a test or the simulator turns on them: the world (host/world.h:
+// the keyboard, the clock, the executable's path), virtual memory, and the
+// mapping of Windows paths (with their drive and backslashes) onto real
+// Linux files.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "host/world.h"
 #include "platform/win32.h"
 
 namespace host {
-
-// Keyboard: GetAsyncKeyState reports bit 15 while a key is down and bit 0
-// when it was pressed since the previous query, as Windows does.
-void set_key(int vk, bool down);
-void release_all_keys();
-bool key_is_down(int vk);
-// Every key GetAsyncKeyState is asked about, in order, appended to *into
-// until the next call (nullptr stops it): the order of the plug-in's calls
-// is part of its behaviour.
-void record_key_queries(std::vector<int> *into);
-
-// Clock behind GetTickCount, in milliseconds; wraps modulo 2^32.
-void set_tick(u32 ms);
-void advance_tick(u32 ms);
-
-// What GetModuleFileNameA reports for the executable (a Windows path).
-void set_module_path(const std::string &windows_path);
 
 // Windows paths on Linux files. Drive Z: is the Linux root (Wine's
 // convention); another drive letter maps to a folder set here. Backslashes
@@ -50,12 +35,9 @@ u64 virtual_bytes_live();
 // What the Win32 functions do. The functions of the same names the plug-in
 // imports (host/win32_calls.cpp) call these and write the call log.
 namespace host::win32 {
-DWORD GetModuleFileNameA(HMODULE module, LPSTR out, DWORD size);
 UINT GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR file);
 DWORD GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DWORD size, LPCSTR file);
 BOOL WritePrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR value, LPCSTR file);
-DWORD GetTickCount();
 LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect);
 BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type);
-SHORT GetAsyncKeyState(int vk);
 }  // namespace host::win32

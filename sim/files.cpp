@@ -1,9 +1,7 @@
 #include "sim/files.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,9 +11,8 @@
 #include <fstream>
 
 #include "sim/output_file.h"
+#include "sim/platform.h"
 #include "sim/trace.h"
-
-extern char **environ;
 
 namespace sim {
 namespace {
@@ -157,19 +154,16 @@ bool write_readme(const std::string &out_dir, const std::string &scenario_name, 
 
 std::string convert_to_png(const std::string &svg, const std::string &png) {
   const std::string part = png + ".part";
-  const char *argv[] = {"rsvg-convert", "--background-color", "white", "-o", part.c_str(), svg.c_str(), nullptr};
-  pid_t pid;
-  if (posix_spawnp(&pid, "rsvg-convert", nullptr, nullptr, (char *const *)argv, environ) != 0)
-    return "no PNG: rsvg-convert is not installed (Debian's librsvg2-bin; tools/setup.sh installs it)";
-  int status = 0;
-  if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const int status = platform::run_program({"rsvg-convert", "--background-color", "white", "-o", part, svg});
+  if (status != 0) {
     remove(part.c_str());
-    // posix_spawnp may report a missing program only through the child's exit.
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+    if (status == 127)
       return "no PNG: rsvg-convert is not installed (Debian's librsvg2-bin; tools/setup.sh installs it)";
     return "no PNG: rsvg-convert failed on " + svg;
   }
-  if (rename(part.c_str(), png.c_str()) != 0) return "no PNG: cannot write " + png;
+  std::error_code ec;
+  fs::rename(part, png, ec);  // over an earlier one, on Windows too
+  if (ec) return "no PNG: cannot write " + png;
   return "";
 }
 

@@ -1,9 +1,10 @@
-// zephal-sim: the game and the Z9 loader in one Linux i386 process, playing
-// a scenario. The game image is mapped at 0x400000 with the game's own code
-// at the places the plug-in patches; the plug-in module is loaded and applied
-// as the loader does it; then the game runs the scenario frame by frame
-// through its patched code, and the run is written out as it goes (trace,
-// cars, log) and at the end as a picture and a summary.
+// zephal-sim: the game and the Z9 loader in one 32-bit process (Linux i386,
+// or Windows itself: sim/platform.h), playing a scenario. The game image
+// stands at 0x400000 with the game's own code at the places the plug-in
+// patches; the plug-in module is loaded and applied as the loader does it;
+// then the game runs the scenario frame by frame through its patched code,
+// and the run is written out as it goes (trace, cars, log) and at the end as
+// a picture and a summary.
 #include <strings.h>
 
 #include <algorithm>
@@ -33,9 +34,9 @@ namespace {
 
 struct options {
   std::string scenario;
-  std::string module = ZEPHAL_SO_PATH;
-  std::string game_dir = std::string(ZEPHAL_OUT_DIR) + "/sim-game";
-  std::string out = std::string(ZEPHAL_OUT_DIR) + "/sim";
+  std::string module = sim::platform::default_module();
+  std::string game_dir = sim::platform::default_out_dir() + "/sim-game";
+  std::string out = sim::platform::default_out_dir() + "/sim";
   std::string win32_log;
   bool clean = false, quiet = false, help = false;
 };
@@ -175,7 +176,7 @@ struct run {
   // The folders: the game's directory, as Windows names it for the plug-in,
   // and the outputs'. Nothing there is touched before both are usable.
   int prepare_folders() {
-    const bool default_game_dir = o.game_dir == std::string(ZEPHAL_OUT_DIR) + "/sim-game";
+    const bool default_game_dir = o.game_dir == sim::platform::default_out_dir() + "/sim-game";
     bool made_game_dir = false, made_out = false;
     if (!sim::prepare_folder("--game-dir", o.game_dir, &made_game_dir, &error) ||
         !sim::prepare_folder("--out", o.out, &made_out, &error))

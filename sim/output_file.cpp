@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace sim {
 
@@ -49,8 +50,12 @@ bool output_file::commit(std::string *error) {
     unlink(part_.c_str());
     return false;
   }
-  if (rename(part_.c_str(), path_.c_str()) != 0) {
-    *error = "cannot put " + part_ + " in place of " + path_ + ": " + strerror(errno);
+  // In place of an earlier one at once, on Windows too (where rename()
+  // refuses an existing target).
+  std::error_code ec;
+  std::filesystem::rename(part_, path_, ec);
+  if (ec) {
+    *error = "cannot put " + part_ + " in place of " + path_ + ": " + ec.message();
     return false;
   }
   return true;

@@ -4,7 +4,8 @@
 // keyboard, the clock and the game executable's path) and the Win32 call
 // log. The scenario, the game model, the trace, the picture and the report
 // are the same on every system; each system has its own file behind this
-// one (platform_linux.cpp: the Linux host of host/).
+// one (platform_linux.cpp: the Linux host of host/; platform_windows.cpp:
+// Windows' own loader and functions, the game in the program's own image).
 #pragma once
 
 #include <string>
@@ -49,5 +50,15 @@ int check_module(const std::string &path);
 // executable, with its code where the game's build has it (the players'
 // check tool's input).
 std::vector<u8> game_executable();
+
+// Where a run finds the plug-in, and makes its game directory (sim-game)
+// and outputs (sim), unless told otherwise.
+std::string default_module();
+std::string default_out_dir();
+
+// A program found on the PATH, run with the arguments (argv[0] its name)
+// until it ends: its exit status, 127 when it is not there, -1 when it
+// did not end normally.
+int run_program(const std::vector<std::string> &argv);
 
 }  // namespace sim::platform

@@ -1,6 +1,8 @@
 // The simulator on Linux: the game image and the loader of host/, the
 // host's stand-ins for the Win32 functions the plug-in imports.
-#include <cstdio>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <iostream>
 
 #include "host/call_log.h"
@@ -9,7 +11,8 @@
 #include "host/pe_module.h"
 #include "host/win32.h"
 #include "sim/platform.h"
-#include "sim/trace.h"
+
+extern char **environ;
 
 namespace sim::platform {
 
@@ -19,17 +22,7 @@ u32 load_plugin(const std::string &path, std::string *report) {
   host::loader_reset();
   host::z9_module module;
   const u32 applied = host::load_and_apply(path, host::loader_context(), module, report);
-  if (module.high && !host::module_in_reach(module))
-    fmt(*report,
-        "sim: the module's hook stubs lie beyond 0x%X, out of rel32 reach of the game's code "
-        "at 0x400000: the patch walk would refuse every definition, so nothing was applied\n",
-        host::rel32_reach_end);
-  for (const host::write_record &w : host::loader_writes()) {
-    fmt(*report, "loader: %s %s at 0x%X:", w.written ? "patched" : "refused", w.name ? w.name : "?",
-        host::image_base + w.rva);
-    for (u8 b : w.bytes) fmt(*report, " %02x", b);
-    *report += w.bytes.empty() ? " \n" : "\n";
-  }
+  host::report_writes(module, report);
   return applied;
 }
 
@@ -48,5 +41,20 @@ bool stop_call_log(std::string *error) { return host::call_log_stop(error); }
 int check_module(const std::string &path) { return host::check_module(path, std::cout); }
 
 std::vector<u8> game_executable() { return host::game_exe(); }
+
+std::string default_module() { return ZEPHAL_SO_PATH; }
+std::string default_out_dir() { return ZEPHAL_OUT_DIR; }
+
+int run_program(const std::vector<std::string> &argv) {
+  std::vector<char *> args;
+  for (const std::string &a : argv) args.push_back((char *)a.c_str());
+  args.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return 127;
+  int status = 0;
+  if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status)) return -1;
+  // posix_spawnp may report a missing program only through the child's exit.
+  return WEXITSTATUS(status);
+}
 
 }  // namespace sim::platform
