@@ -40,13 +40,13 @@ std::vector<u8> bytes_at(u32 addr, u32 n) {
   return std::vector<u8>(p, p + n);
 }
 
-u32 make_car(u32 slot, f32 x, f32 y, f32 z) {
+u32 make_car(u32 entry, f32 x, f32 y, f32 z) {
   u32 car = game_alloc(car_object_size);
   fword(car + 0x08) = x;
   fword(car + 0x0c) = y;
   fword(car + 0x10) = z;
   for (u32 i = 0; i < 3; ++i) fword(car + 0x34 + 4 * (4 * i)) = 1.0f;  // basis diagonal
-  word(0x661a88 + 4 * slot) = car;
+  word(0x661a88 + 4 * entry) = car;
   return car;
 }
 
