@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "host/game_image.h"
 #include "patches/hooks.h"
 
@@ -40,8 +40,8 @@ std::vector<game_word> read_words(const std::vector<std::string> &files, const s
 
 struct GameWords : ::testing::Test {
   std::vector<game_word> plugin =
-      read_words({"base/game_view.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
-  std::vector<game_word> sim = read_words({"sim/replay_model.h"}, "gw|gb");
+      read_words({"base/game_memory.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
+  std::vector<game_word> sim = read_words({"sim/replay_model.h"}, "ga");
 };
 
 TEST_F(GameWords, AnAddressInBothListsHasTheSameNameInBoth) {
@@ -71,7 +71,7 @@ TEST_F(GameWords, ANameInBothListsHasTheSameAddressInBoth) {
 TEST(HostImage, TheStubsContinueIntoTheRoutinesTheHostLays) {
   EXPECT_EQ(game_link_base, host::image_base);
   EXPECT_EQ((std::vector<u32>{zp_freecam_stock, zp_arm_stock, zp_aux_stock, zp_tick_resume}),
-            (std::vector<u32>{host::camera_routine, host::replay_ui_routine, host::frame_routine, host::tick_body}));
+            (std::vector<u32>{host::freecam_routine, host::arm_routine, host::aux_routine, host::tick_resume}));
 }
 
 }  // namespace
