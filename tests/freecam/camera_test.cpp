@@ -407,7 +407,7 @@ TEST_F(ReplayCameraKey, AfterCameraEightTheGameIsHandedCameraZero) {
 
 using ArmHook = FreeCam;
 
-// A view's camera is the word at view_camera_override + 4v, else at view_camera_base + 4v.
+// A view's camera is the word at ga_view_cam_override + 4v, else at ga_view_cam_base + 4v.
 TEST_F(ArmHook, HeldBackWhileAViewShowsItsFreeCamera) {
   // view, its two camera words (1: the flown camera, 2: another), the camera's type then; whether it is held back
   const struct { u32 view, top, base, type; i32 held; } cases[] = {
