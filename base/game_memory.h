@@ -1,4 +1,4 @@
-// The plug-in's view of the game's memory. The game image is linked at
+// The plug-in's access to the game's memory. The game image is linked at
 // 0x400000; every game word is named by its linked address and reached through
 // `game`, the running base, which the entry sets once it has checked the host.
 // The game's own objects (cameras, cars, mark sections) are reached through
@@ -11,7 +11,7 @@ extern u32 game;  // 0 until Z9_Apply accepts a game image at 0x400000
 
 constexpr u32 game_link_base = 0x400000;
 
-// Aliasing-safe views of foreign memory: the compiler must not assume that
+// Aliasing-safe types for foreign memory: the compiler must not assume that
 // a game word read through one type is unrelated to a write through another.
 typedef u32 __attribute__((may_alias)) u32_g;
 typedef f32 __attribute__((may_alias)) f32_g;
@@ -37,7 +37,7 @@ constexpr u32 ga_cam_request_flag = 0x8290c0;
 constexpr u32 ga_cam_request = 0x8290c4;   // requested replay camera number
 constexpr u32 ga_tick = 0x853b5c;          // replay tick counter
 constexpr u32 ga_car_count = 0x661a60;     // signed
-constexpr u32 ga_car_table = 0x661a88;     // 64 car object pointers, 0 = empty slot
+constexpr u32 ga_car_table = 0x661a88;     // 64 car object pointers, 0 = empty entry
 constexpr u32 car_table_entries = 64;
 
 constexpr u32 mode_replay = 2;

@@ -2,7 +2,7 @@
 # The order is the order of the module's code. The loader writes into the
 # game calls to the hook stubs (patches/hooks.S), so the stubs' place in the
 # module is part of what the plug-in does to the game: the code linked ahead
-# of them (the free camera and the replay-interface check) stays in this
+# of them (the free camera and the arm handler) stays in this
 # order, and whatever moves between folders goes after them.
 set(ZEPHAL_PLUGIN_SOURCES)
 foreach(src

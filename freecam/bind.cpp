@@ -23,7 +23,7 @@ void bind_capture_rel(freecam_record *rec) {
 void bind_cycle(freecam_record *rec, u32 cam, i32 dir) {
   i32 n = game_car_count();
   if (n < 1 || n > (i32)car_table_entries) return;
-  // Empty slots (cars that left the replay) are skipped in the direction of
+  // Empty entries (cars that left the replay) are skipped in the direction of
   // travel; a table with no car at all keeps the binding as it was.
   i32 i = rec->car;
   for (i32 tries = 0; tries < n; ++tries) {

@@ -11,7 +11,7 @@
 void bind_capture_off(freecam_record *rec);
 // r = the record's orientation relative to the bound car's basis.
 void bind_capture_rel(freecam_record *rec);
-// Binds the next (dir +1) or previous (dir -1) occupied car slot, points the
+// Binds the next (dir +1) or previous (dir -1) occupied car-table entry, points the
 // camera object cam at it and takes the binds over from the current pose.
 void bind_cycle(freecam_record *rec, u32 cam, i32 dir);
 // Puts the camera behind and above the bound car, leaving its orientation.

@@ -62,7 +62,7 @@ void activate(freecam_record *rec, u32 cam) {
   rec->car_obj = 0;
   rec->car = 0;
   // Start bound to the car the game camera was following. A target of 0
-  // stops the scan at the first empty slot, and car 0 is taken then.
+  // stops the scan at the first empty entry, and car 0 is taken then.
   i32 n = game_car_count();
   for (i32 i = 0; i < n && i < (i32)car_table_entries; ++i) {
     if (car_entry((u32)i) == rec->saved_target) {

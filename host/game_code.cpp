@@ -173,7 +173,7 @@ void lay_routines() {
     code c(freecam_routine, "camera routine");
     record_entry(c, routine::freecam);
     c({0xff, 0x74, 0x24, 0x1c});                  // push dword ptr [esp+28]: the camera (saved EAX)
-    c({0xff, 0x15, LE(svc_freecam_word)});         // call dword ptr [service.camera]
+    c({0xff, 0x15, LE(svc_freecam_word)});         // call dword ptr [service.freecam]
     c({0x83, 0xc4, 0x04});                        // add esp, 4
     c({0xa1, LE(entry_addr(routine::freecam))});   // mov eax, [entry.calls]
     return_eax(c);
@@ -183,7 +183,7 @@ void lay_routines() {
   {
     code c(arm_routine, "replay-interface routine");
     record_entry(c, routine::arm);
-    c({0xff, 0x15, LE(svc_arm_word)});        // call dword ptr [service.replay_ui]
+    c({0xff, 0x15, LE(svc_arm_word)});        // call dword ptr [service.arm]
     c({0xa1, LE(entry_addr(routine::arm))});  // mov eax, [entry.calls]
     return_eax(c);
     c({0xc3});                                      // ret
@@ -192,7 +192,7 @@ void lay_routines() {
   {
     code c(aux_routine, "frame routine");
     record_entry(c, routine::aux);
-    c({0xff, 0x15, LE(svc_aux_word)});  // call dword ptr [service.frame]
+    c({0xff, 0x15, LE(svc_aux_word)});  // call dword ptr [service.aux]
     return_eax(c);
     c({0xc3});                            // ret
   }

@@ -98,17 +98,19 @@ constexpr u32 site_arm2 = 0x512310;
 constexpr u32 site_arm3 = 0x5124dd;
 constexpr u32 site_frame = 0x511328;
 
-// The game's routines behind those sites.
-constexpr u32 freecam_routine = 0x43f2c0;     // updates the camera object in EAX
-constexpr u32 arm_routine = 0x511240;  // the replay interface
+// The game's routines behind those sites, each named as the plug-in's stock
+// word that holds its address (zp_freecam_stock, zp_arm_stock, zp_aux_stock;
+// zp_tick_resume for the tick routine past its prologue).
+constexpr u32 freecam_routine = 0x43f2c0;  // the camera routine: updates the camera object in EAX
+constexpr u32 arm_routine = 0x511240;      // the replay interface
 constexpr u32 aux_routine = 0x51a360;      // once per frame pass; returns a value in EAX
-constexpr u32 tick_routine = 0x51bbe0;       // once per replay tick
-constexpr u32 tick_resume = 0x51bbe8;          // just past its 8-byte prologue
+constexpr u32 tick_routine = 0x51bbe0;     // once per replay tick
+constexpr u32 tick_resume = 0x51bbe8;      // just past its 8-byte prologue
 
 // Every routine records how it was entered (below), calls its service, and
 // returns with every register and the flags as it found them except EAX:
-// the camera, replay-interface and tick routines leave their call count in
-// EAX, the frame routine its service's result (its call count when no frame
+// the camera (freecam), arm and tick routines leave their call count in
+// EAX, the aux routine its service's result (its call count when no aux
 // service is set). The tick routine's epilogue pops EBP, EDI, ESI, EDX, ECX,
 // EBX and returns.
 
@@ -116,7 +118,7 @@ constexpr u32 tick_resume = 0x51bbe8;          // just past its 8-byte prologue
 // runs the game's path through one patched place, on the processor.
 void camera_case7(u32 cam);   // reaches the call at 0x4415b9 with EAX = cam
 void camera_case30(u32 cam);  // reaches the call at 0x44143c with EAX = cam
-void arm_call(int n);    // n = 1, 2, 3: reaches the call at 0x5112dc, 0x512310, 0x5124dd
+void arm_call(int n);         // n = 1, 2, 3: reaches the call at 0x5112dc, 0x512310, 0x5124dd
 void frame_pass();            // reaches the call at 0x511328
 void replay_ticks(u32 n);     // calls 0x51bbe0 n times, one replay tick each
 
@@ -126,9 +128,9 @@ void replay_ticks(u32 n);     // calls 0x51bbe0 n times, one replay tick each
 // stack with DF clear; an empty one does nothing. game_reset() empties all.
 struct game_services {
   std::function<void(u32 cam)> freecam;  // 0x43f2c0, with the camera object
-  std::function<void()> arm;      // 0x511240
-  std::function<u32()> aux;           // 0x51a360; the result becomes the routine's EAX
-  std::function<void()> tick;           // 0x51bbe0, after its prologue
+  std::function<void()> arm;             // 0x511240
+  std::function<u32()> aux;              // 0x51a360; the result becomes the routine's EAX
+  std::function<void()> tick;            // 0x51bbe0, after its prologue
 };
 game_services &services();
 

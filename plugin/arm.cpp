@@ -1,4 +1,4 @@
-// The replay-interface handler. The game calls its routine 0x511240 from
+// The arm handler, on the replay interface. The game calls its routine 0x511240 from
 // three places of the replay interface; the arm stub calls
 // z9_zp_ui_suppressed first and skips the routine when it returns 1. While a
 // free camera flies, the interface is held back; the same check first

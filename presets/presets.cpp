@@ -93,10 +93,10 @@ void zp_preset_apply(int n) {
   if (count == 0) count = 1;
   if (rec.car < 0 || rec.car >= count) rec.car = count - 1;
   // The count is the game's; a nonsensical one (negative, or past the 64
-  // slots) is treated as naming an empty slot rather than reading off the table.
+  // slots) is treated as naming an empty entry rather than reading off the table.
   u32 car = rec.car >= 0 && (u32)rec.car < car_table_entries ? car_entry((u32)rec.car) : 0;
   // o and r are the preset's own: the binds follow the new car with the
-  // offset and rotation saved against the old one. An empty slot keeps the
+  // offset and rotation saved against the old one. An empty entry keeps the
   // car the camera already had.
   if (car) {
     rec.car_obj = car;

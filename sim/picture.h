@@ -55,7 +55,7 @@ class sketch {
   u32 frames_per_column = 1;
   std::vector<point> path[2];
   f32 path_spacing[2] = {0.25f, 0.25f};  // metres between two kept points
-  std::vector<std::vector<car_point>> cars;  // by car slot, oldest first
+  std::vector<std::vector<car_point>> cars;  // by car-table entry, oldest first
   std::vector<sim::event> events;
   u32 events_left_out = 0, first_left_out_frame = 0;
   u32 frames = 0, max_tick = 0;

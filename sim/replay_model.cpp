@@ -58,8 +58,8 @@ double roll01(car_drive &d) { return (roll(d) & 0xffffff) / double(0xffffff); }
 // Camera object words the game's camera routine keeps for itself (the free
 // camera holds them at 0 while it drives and gives them back afterwards).
 constexpr u32 cam_off_cc = 0xcc;  // updates since the last cut
-constexpr u32 cam_off_d0 = 0xd0;       // TV spot in use, 1-based; 0 for cameras on the car
-constexpr u32 cam_off_e4 = 0xe4;    // 1 while the camera turns to follow its target
+constexpr u32 cam_off_d0 = 0xd0;  // TV spot in use, 1-based; 0 for cameras on the car
+constexpr u32 cam_off_e4 = 0xe4;  // 1 while the camera turns to follow its target
 
 }  // namespace
 
@@ -217,7 +217,7 @@ void game::move_mouse(i32 dx, i32 dy) {
 
 // --- the game's routines ---------------------------------------------------
 
-// Frame routine 0x51a360: the replay interface's requests. A camera request
+// Aux routine 0x51a360: the replay interface's requests. A camera request
 // cuts view 0 to that camera; a change to camera 0 is a short fade, at the
 // end of which the game says it is done (0x81ac5c = 0xFF).
 void game::frame_work() {
@@ -355,7 +355,7 @@ void game::camera_work(u32 cam) {
 
 frame_report game::frame() {
   frame_report r;
-  host::frame_pass();  // 0x511328: the frame routine, then the plug-in's replay keys
+  host::frame_pass();  // 0x511328: the aux routine, then the plug-in's replay keys
 
   if (word(ga_mode) == mode_replay && !(word(ga_pause) & 1)) {
     u32 before = ticks;

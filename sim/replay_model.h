@@ -1,9 +1,9 @@
 // The simulated game: a replay of cars going round a track, played in the
 // host's game image through the game's own code. Its behaviour sits behind
-// the four game routines (host::services()): the frame routine 0x51a360 takes
+// the four game routines (host::services()): the aux routine 0x51a360 takes
 // the replay interface's camera requests, the tick routine 0x51bbe0 moves the
 // replay on by one tick, the camera routine 0x43f2c0 drives the TV and chase
-// cameras, and the replay-interface routine 0x511240 only counts its runs.
+// cameras, and the arm routine 0x511240 (the replay interface) only counts its runs.
 // Each frame goes through the patched places: the frame pass at 0x511328, one
 // replay tick, the three replay-interface calls and one camera update per
 // view (view 0 at 0x4415b9, view 1 at 0x44143c).
@@ -22,9 +22,9 @@
 
 namespace sim {
 
-// Game words of the simulated game (linked addresses). The plug-in keeps its
-// own list; where the two meet, a word has the same name after the prefix
-// (gw_ for a word, gb_ for a byte here, ga_ there).
+// Game words of the simulated game (linked addresses), written out here on
+// their own. The plug-in keeps its own list; a word the two share has the
+// same name in both (ga_ for a game address, as there).
 constexpr u32 ga_mode = 0x8290a0;
 constexpr u32 ga_pause = 0x8290ac;
 constexpr u32 ga_cam_current = 0x8290b8;       // current replay camera
@@ -98,10 +98,10 @@ class game {
   const track &road() const { return track_; }
   std::string track_folder() const;  // the track's folder under the game directory
   u32 camera(int view) const;        // current camera object of a view, or 0
-  u32 car(u32 i) const;              // car table slot i
+  u32 car(u32 i) const;              // car table entry i
   u32 car_count() const;
   u32 replay_tick() const;           // the replay tick on show
-  int car_index(u32 car_obj) const;  // slot of a car object, -1 when not in the table
+  int car_index(u32 car_obj) const;  // entry of a car object, -1 when not in the table
 
   // Totals.
   u32 camera_calls[2] = {}, camera_skips[2] = {};
@@ -120,7 +120,7 @@ class game {
 
   track track_;
   std::string game_dir_;
-  u32 cars_[max_cars] = {};       // car objects by slot, kept when a car leaves
+  u32 cars_[max_cars] = {};       // car objects by entry, kept when a car leaves
   u32 cams_[2] = {};
   int view1_ = view1_off;
   std::vector<u8> marks_;         // the mark-section records (the game keeps them outside its image)

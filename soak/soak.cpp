@@ -46,7 +46,6 @@ namespace {
 
 using host::word;
 
-
 int failures = 0;
 #define SOAK_CHECK(cond, ...)                                              \
   do {                                                                     \
@@ -242,7 +241,7 @@ class soak {
       word(word(at::ga_mark_array) + (next % clamped_marks()) * at::mark_record_size + 12) = next;
   }
 
-  // The game's frame routine: replay camera requests and the hand-over to camera 0.
+  // The game's aux routine: replay camera requests and the hand-over to camera 0.
   void game_frame() {
     if (word(at::ga_cam_request_flag)) {
       word(at::ga_cam_request_flag) = 0;

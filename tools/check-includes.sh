@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Bottom first: the C runtime and Win32 surface, the loader's interface, the
-# game view with settings and log, the three subsystems (presets use the free
+# game memory with settings and log, the three subsystems (presets use the free
 # camera), the hook stubs with the patch list, and the entry with the handlers.
 folders=(platform z9sdk base freecam rewind presets patches plugin)
 

@@ -182,8 +182,8 @@ TEST_F(PresetRecall, HandEditedValuesReadAsHexLikeStrtoulAndMissingOnesKeepTheFi
 
 TEST_F(PresetRecall, ACarOutsideTheReplaysCarsNamesItsLastCar) {
   fly();
-  word(at::ga_car_table + 8) = 0;                // entry 2 empty
-  word(at::ga_car_table + 4 * 64) = cars[1];     // whatever the game keeps past its table
+  word(at::ga_car_table + 8) = 0;             // entry 2 empty
+  word(at::ga_car_table + 4 * 64) = cars[1];  // whatever the game keeps past its table
   // car as written, car count, car recalled, entry bound then (-1: the car object stays)
   const struct { const char *car; u32 count; i32 want, entry; } cases[] = {
       {"-3", 5, 4, 4}, {"7", 5, 4, 4}, {"5", 5, 4, 4}, {"4", 5, 4, 4}, {"7", 0, 0, 0},

@@ -1,9 +1,8 @@
-// The plug-in and the simulator each keep their own list of the game's words.
-// Where the lists meet, a word has one address and one name, so that a reader
-// can follow it from one side to the other. Names compare without the side's
-// prefix (ga_ in the plug-in; gw_ for a word, gb_ for a byte in the
-// simulator). The lists are read from the headers themselves, so a word added
-// on either side is checked too.
+// The plug-in, the simulator and the tests each keep their own list of the
+// game's words. Where the lists meet, a word has one address and one name, so
+// that a reader can follow it from one side to the other. Names compare
+// without their ga_ prefix. The lists are read from the headers themselves, so
+// a word added on any side is checked too.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -41,7 +40,7 @@ std::vector<game_word> read_words(const std::vector<std::string> &files, const s
 struct GameWords : ::testing::Test {
   std::vector<game_word> plugin =
       read_words({"base/game_memory.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
-  std::vector<game_word> sim = read_words({"sim/replay_model.h"}, "ga");
+  std::vector<game_word> sim = read_words({"sim/replay_model.h", "tests/game_words.h"}, "ga");
 };
 
 TEST_F(GameWords, AnAddressInBothListsHasTheSameNameInBoth) {
