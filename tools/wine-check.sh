@@ -155,15 +155,75 @@ compare "zephal-presets copy: over a used slot, refused" zephal-presets copy dem
 compare "zephal-presets copy: to another track, forced" zephal-presets copy demo.ini 1 freecam.ini 7 --force
 
 # ---------------------------------------------------------------------------
-# The simulator: zephal-sim.exe against zephal-sim on the demo and the
-# scenarios that touch settings and presets (the trace, the cars, the
-# plug-in's log lines, every freecam.ini byte) will stand here.
+# The simulator: zephal-sim.exe, which loads the DLL with Windows' own loader
+# and leaves it Windows' own profile functions, VirtualAlloc and msvcrt,
+# against zephal-sim, which runs the same DLL on the host's. Both play the
+# scenario in the same game directory (so the plug-in is handed the same
+# Windows path) and each result must be the same: the trace, the cars, the
+# plug-in's log lines and every byte of the presets file it wrote.
+#
+# sim_compare LABEL SCENARIO GAME_DIR [ZEPHAL_INI]: ZEPHAL_INI, when given, is
+# put in the game directory first (a scenario without setting lines reads it
+# as it is).
+sim_compare() {
+  local label=$1 scenario=$2 game=$3 ini=${4:-} side why="" started took name
+  name=${scenario##*/}
+  for side in linux windows; do
+    rm -rf "${game:?}" "${work:?}/sim-$side" && mkdir -p "$game"
+    [ -z "$ini" ] || cp "$ini" "$game/zephal.ini"
+    if [ $side = linux ]; then
+      "$root/tools/run32" "$build/sim/zephal-sim" "$scenario" --quiet --module out/zephal.z9p \
+        --game-dir "$game" --out "$work/sim-$side" >"$work/$side.out" 2>"$work/$side.err" </dev/null
+    else
+      started=$(date +%s%N)
+      wine "$out/zephal-sim.exe" "$scenario" --quiet --module out/zephal.z9p \
+        --game-dir "$game" --out "$work/sim-$side" >"$work/$side.out" 2>"$work/$side.err" </dev/null
+    fi
+    echo $? >"$work/$side.status"
+    mkdir -p "$work/sim-$side"
+    find "$game/tracks" -name freecam.ini -exec cp {} "$work/sim-$side/freecam.ini" \; 2>/dev/null
+    grep -a '  zephal: ' "$work/sim-$side/$name.log" >"$work/sim-$side/plugin.log" 2>/dev/null
+  done
+  took=$((($(date +%s%N) - started) / 1000000))
+  cmp -s "$work/linux.status" "$work/windows.status" ||
+    why+=" exit status $(cat "$work/linux.status") on Linux, $(cat "$work/windows.status") under Wine;"
+  local part note=""
+  for part in "$name.trace.csv" "$name.cars.csv" plugin.log freecam.ini; do
+    if [ ! -e "$work/sim-linux/$part" ] && [ ! -e "$work/sim-windows/$part" ]; then continue; fi
+    if cmp -s "$work/sim-linux/$part" "$work/sim-windows/$part"; then continue; fi
+    if cmp -s <(sed 's/\r$//' "$work/sim-linux/$part") <(sed 's/\r$//' "$work/sim-windows/$part"); then
+      note=" (line ends differ in $part)"
+    else
+      why+=" $part differs;"
+      [ -z "${ZEPHAL_WINE_SHOW:-}" ] || diff "$work/sim-linux/$part" "$work/sim-windows/$part" | head -20
+    fi
+  done
+  [ -s "$work/sim-linux/$name.trace.csv" ] || why+=" no trace on Linux;"
+  if [ -z "$why" ]; then
+    passed=$((passed + 1))
+    echo "pass  $label$note ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
+  else
+    failed=$((failed + 1))
+    echo "FAIL  $label:${why%;} ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
+    [ -z "${ZEPHAL_WINE_SHOW:-}" ] || tail -5 "$work/windows.err"
+  fi
+}
+
 if [ -f "$out/zephal-sim.exe" ]; then
-  echo "FAIL  zephal-sim.exe: built, but its comparisons are not written yet"
+  sim_compare "zephal-sim.exe: the demo" sim/scenarios/demo "$work/game"
+  # A game directory so deep that the presets file's Windows path,
+  # Z:<dir>\tracks\harbour\freecam.ini, is 259 characters: the plug-in's
+  # path and msvcrt's _vsnprintf at the edge of their buffers.
+  deep=$work/deep/
+  while [ $((2 + ${#deep} + 27)) -lt 259 ]; do deep+=x; done
+  deep=${deep:0:230}
+  sim_compare "zephal-sim.exe: presets at a path of 259 characters" sim/scenarios/presets "$deep"
+  printf '\357\273\277; written by hand\r\n[Zephal]\r\nMoveSpeed = 35\r\nKeyW=83\r\nkeyw=87\r\n[Other]\r\nBoost=9\r\n[Zephal]\r\nMoveSpeed=5\r\n  KeyS  =  87  \r\n' >"$work/players.ini"
+  sim_compare "zephal-sim.exe: a zephal.ini written by hand" sim/scenarios/players-ini "$work/game" "$work/players.ini"
 else
-  echo "FAIL  zephal-sim.exe: $out/zephal-sim.exe is not built yet, so the simulator is not compared"
+  echo "FAIL  zephal-sim.exe: $out/zephal-sim.exe is not built, so the simulator is not compared (bash tools/build.sh)"
+  failed=$((failed + 1))
 fi
-failed=$((failed + 1))
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
