@@ -52,25 +52,17 @@ constexpr u32 gw_track_dir = 0x5bd2e4, gw_track_names = 0x5ba21c, gw_track_numbe
 constexpr u32 gb_cam0_request = 0x5c3aec, gb_cam0_state = 0x81ac5c;
 
 int failures = 0;
-#define SOAK_CHECK(cond, ...)                                              \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
-      if (++failures <= 20) {                                              \
-        fprintf(stderr, "soak: tick %u: ", word(ga_tick));                 \
-        fprintf(stderr, __VA_ARGS__);                                      \
-        fputc('\n', stderr);                                               \
-      }                                                                    \
-    }                                                                      \
+#define SOAK_CHECK(cond, ...)                                                                          \
+  do {                                                                                                 \
+    if (!(cond) && ++failures <= 20)                                                                   \
+      fprintf(stderr, "soak: tick %u: ", word(ga_tick)), fprintf(stderr, __VA_ARGS__), fputc('\n', stderr); \
   } while (0)
 
 // FNV-1a over 32-bit words: the digest of one snapshot's worth of game state.
 struct digest {
   u64 h = 1469598103934665603ull;
-  void add(const u8 *p, u32 n) {
-    for (u32 i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  }
-  void zeros(u32 n) {
-    for (u32 i = 0; i < n; ++i) h *= 1099511628211ull;
+  void add(const u8 *p, u32 n) {  // p null: n zeros
+    for (u32 i = 0; i < n; ++i) h = (h ^ (p ? p[i] : 0)) * 1099511628211ull;
   }
 };
 
@@ -99,14 +91,11 @@ snap layout_digest(bool fx, u32 cars, u32 marks) {
       for (u32 i = 0; i < cars; ++i) {
         digest d;
         const u32 car = word(ga_car_table + 4 * i);
-        car ? d.add((const u8 *)(uintptr_t)car, p.len) : d.zeros(p.len);
+        d.add(car ? (const u8 *)(uintptr_t)car : nullptr, p.len);
         out.cars.push_back(d.h);
       }
-    if (p.kind == zp_part_marks) {
-      const u32 array = word(ga_mark_array);
-      for (u32 i = 0; i < marks; ++i)
-        array ? mark_bytes.add((const u8 *)(uintptr_t)(array + i * mark_record_size + p.addr), p.len) : mark_bytes.zeros(p.len);
-    }
+    for (u32 i = 0, array = word(ga_mark_array); p.kind == zp_part_marks && i < marks; ++i)
+      mark_bytes.add(array ? (const u8 *)(uintptr_t)(array + i * mark_record_size + p.addr) : nullptr, p.len);
   }
   out.regions = regions.h;
   out.marks = mark_bytes.h;
@@ -124,11 +113,6 @@ long resident_kib() {
   statm >> pages >> resident;
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
-
-struct session_settings {
-  u32 ring, step, shift, ctrl;
-  bool fx;
-};
 
 class soak {
  public:
@@ -176,10 +160,7 @@ class soak {
     word(ga_mode) = mode_replay;
     host::game_services &svc = host::services();
     svc.tick = [this] { tick(); };
-    svc.frame = [this]() -> u32 {
-      game_frame();
-      return 0;
-    };
+    svc.frame = [this] { return game_frame(), 0u; };
     svc.camera = [this](u32 cam) { camera(cam); };
     const z9_ctx ctx = host::loader_context();
     if (Z9_Apply(&ctx) != 1) {
@@ -346,9 +327,7 @@ class soak {
 
     if (word(ga_mode) == mode_replay && !(word(ga_pause) & 1)) host::replay_ticks(1);
     note_log();
-    if (word(ga_mode) == mode_replay) {
-      for (int n = 1; n <= 3; ++n) host::replay_ui_arm(n);
-    }
+    for (int n = 1; n <= 3 && word(ga_mode) == mode_replay; ++n) host::replay_ui_arm(n);
     host::camera_case7(cam_);
     note_log();
 
@@ -426,16 +405,17 @@ class soak {
 
   // The floats a preset keeps, as bit patterns.
   static std::vector<u32> pose(const freecam_record &r) {
-    std::vector<u32> p(24);
-    memcpy(p.data(), &r.x, 12);
-    memcpy(p.data() + 3, r.m, 36);
-    memcpy(p.data() + 12, r.r, 36);
+    std::vector<u32> p(21);
+    memcpy(p.data(), &r.x, 12), memcpy(p.data() + 3, r.m, 36), memcpy(p.data() + 12, r.r, 36);
     return p;
   }
 
   std::mt19937 rng_;
   std::string dir_;
-  session_settings s_{};
+  struct {
+    u32 ring, step, shift, ctrl;
+    bool fx;
+  } s_{};
   u32 cars_[ring_cars_max] = {}, cam_ = 0;
   std::vector<u8> marks_;
   std::vector<u64> slots_;          // by slot: the tick the ring holds there, ~0 for none
