@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "bench/bench.h"
@@ -85,9 +85,9 @@ int main(int argc, char **argv) {
   site sites[] = {
       {"camera call at 0x4415b9 (freecam stub, full save)", [] { host::camera_case7(cam); }, {}, {}},
       {"camera call at 0x44143c (freecam stub, full save)", [] { host::camera_case30(cam); }, {}, {}},
-      {"replay interface call at 0x5112dc (arm stub)", [] { host::replay_ui_arm(1); }, {}, {}},
-      {"replay interface call at 0x512310 (arm stub)", [] { host::replay_ui_arm(2); }, {}, {}},
-      {"replay interface call at 0x5124dd (arm stub)", [] { host::replay_ui_arm(3); }, {}, {}},
+      {"replay interface call at 0x5112dc (arm stub)", [] { host::arm_call(1); }, {}, {}},
+      {"replay interface call at 0x512310 (arm stub)", [] { host::arm_call(2); }, {}, {}},
+      {"replay interface call at 0x5124dd (arm stub)", [] { host::arm_call(3); }, {}, {}},
       {"replay tick 0x51bbe0 (capture stub, full save; rewind off)", [] { host::replay_ticks(1); }, {}, {}},
       {"frame call at 0x511328 (frame stub, no key down)", [] { host::frame_pass(); }, {}, {}},
   };

@@ -14,7 +14,7 @@
 #include <numeric>
 #include <random>
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "bench/bench.h"

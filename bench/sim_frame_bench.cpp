@@ -79,16 +79,16 @@ int main(int argc, char **argv) {
     with.push_back(bench::per_item_us(on_s, stretch));
     share.push_back(with.back() - without.back());
     // The capture alone, over the ticks just played, later laps still.
-    u32 t = host::word(sim::gw_tick) - stretch * stretches;
+    u32 t = host::word(sim::ga_tick) - stretch * stretches;
     series c;
     for (u32 k = 0; k < stretches; ++k)
       c.push_back(bench::seconds([&] {
-        for (u32 f = k * stretch; f < (k + 1) * stretch; ++f) host::word(sim::gw_tick) = t + f, z9_zp_capture();
+        for (u32 f = k * stretch; f < (k + 1) * stretch; ++f) host::word(sim::ga_tick) = t + f, z9_zp_capture();
       }));
     capture.push_back(bench::per_item_us(c, stretch));
-    host::word(sim::gw_tick) = t + stretch * stretches;
+    host::word(sim::ga_tick) = t + stretch * stretches;
   }
-  if (!zp_ring || !zp_snapshot_exists(host::word(sim::gw_tick) - 1)) {
+  if (!zp_ring || !zp_snapshot_exists(host::word(sim::ga_tick) - 1)) {
     fprintf(stderr, "sim_frame_bench: the plug-in did not capture the replay's ticks\n");
     return 1;
   }

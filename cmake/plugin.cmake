@@ -7,11 +7,11 @@
 set(ZEPHAL_PLUGIN_SOURCES)
 foreach(src
     freecam/bind.cpp freecam/controller.cpp freecam/motion.cpp freecam/orient.cpp
-    plugin/replay_ui.cpp
+    plugin/arm.cpp
     patches/hooks.S patches/patch_list.cpp
     platform/crt.cpp platform/dll_entry.cpp
     plugin/camera.cpp plugin/entry.cpp plugin/frame.cpp
-    base/game_view.cpp base/log.cpp base/settings.cpp
+    base/game_memory.cpp base/log.cpp base/settings.cpp
     presets/preset_file.cpp presets/presets.cpp
     rewind/keys.cpp rewind/ring.cpp plugin/capture.cpp rewind/seek.cpp rewind/stream.cpp
     z9sdk/apply.cpp)

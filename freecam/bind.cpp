@@ -1,6 +1,6 @@
 #include "freecam/bind.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "freecam/orient.h"
@@ -21,8 +21,8 @@ void bind_capture_rel(freecam_record *rec) {
 }
 
 void bind_cycle(freecam_record *rec, u32 cam, i32 dir) {
-  i32 n = car_count();
-  if (n < 1 || n > (i32)car_table_slots) return;
+  i32 n = game_car_count();
+  if (n < 1 || n > (i32)car_table_entries) return;
   // Empty slots (cars that left the replay) are skipped in the direction of
   // travel; a table with no car at all keeps the binding as it was.
   i32 i = rec->car;
@@ -32,7 +32,7 @@ void bind_cycle(freecam_record *rec, u32 cam, i32 dir) {
       i = n - 1;
     else if (i >= n)
       i = 0;
-    if (u32 slot = car_slot((u32)i)) {
+    if (u32 slot = car_entry((u32)i)) {
       rec->car = i;
       rec->car_obj = slot;
       break;

@@ -1,6 +1,6 @@
 #include "freecam/controller.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "freecam/bind.h"
@@ -63,15 +63,15 @@ void activate(freecam_record *rec, u32 cam) {
   rec->car = 0;
   // Start bound to the car the game camera was following. A target of 0
   // stops the scan at the first empty slot, and car 0 is taken then.
-  i32 n = car_count();
-  for (i32 i = 0; i < n && i < (i32)car_table_slots; ++i) {
-    if (car_slot((u32)i) == rec->saved_target) {
+  i32 n = game_car_count();
+  for (i32 i = 0; i < n && i < (i32)car_table_entries; ++i) {
+    if (car_entry((u32)i) == rec->saved_target) {
       rec->car = i;
-      rec->car_obj = car_slot((u32)i);
+      rec->car_obj = car_entry((u32)i);
       break;
     }
   }
-  if (!rec->car_obj && n != 0) rec->car_obj = car_slot(0);
+  if (!rec->car_obj && n != 0) rec->car_obj = car_entry(0);
 
   // A key still held from before the take-over is not a press.
   rec->prev_z = key_down(k_z);

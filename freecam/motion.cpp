@@ -1,6 +1,6 @@
 #include "freecam/motion.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/settings.h"
 #include "freecam/game_words.h"
 #include "freecam/orient.h"

@@ -1,6 +1,6 @@
 #include "freecam/orient.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 
 // --- sine and cosine --------------------------------------------------------
 //

@@ -1,13 +1,13 @@
 // The game can stop showing a free camera without asking it: another camera
 // chosen, or the camera object retyped. The camera tick is never called for
 // such a camera, so the release happens on the replay interface's check
-// (plugin/replay_ui.cpp), three times a frame. It is inline there so that the
+// (plugin/arm.cpp), three times a frame. It is inline there so that the
 // check compiles to the one routine it has always been: the module's code
 // ahead of the hook stubs, and with it the call offsets written into the
 // game, stays as it was (see cmake/plugin.cmake).
 #pragma once
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "freecam/controller.h"
 #include "freecam/game_words.h"
 

@@ -23,9 +23,9 @@
 namespace host {
 namespace {
 
-constexpr u32 svc_camera_word = host_page + 0x00;
-constexpr u32 svc_replay_ui_word = host_page + 0x04;
-constexpr u32 svc_frame_word = host_page + 0x08;
+constexpr u32 svc_freecam_word = host_page + 0x00;
+constexpr u32 svc_arm_word = host_page + 0x04;
+constexpr u32 svc_aux_word = host_page + 0x08;
 constexpr u32 svc_tick_word = host_page + 0x0c;
 constexpr u32 entries_at = host_page + 0x100;
 constexpr u32 fx_at = host_page + 0x400;
@@ -113,14 +113,14 @@ game_services the_services;
 
 #define SERVICE extern "C" __attribute__((force_align_arg_pointer, used))
 
-SERVICE void host_svc_camera(u32 cam) {
-  if (the_services.camera) the_services.camera(cam);
+SERVICE void host_svc_freecam(u32 cam) {
+  if (the_services.freecam) the_services.freecam(cam);
 }
-SERVICE void host_svc_replay_ui() {
-  if (the_services.replay_ui) the_services.replay_ui();
+SERVICE void host_svc_arm() {
+  if (the_services.arm) the_services.arm();
 }
-SERVICE u32 host_svc_frame() {
-  return the_services.frame ? the_services.frame() : entry_of(routine::frame).calls;
+SERVICE u32 host_svc_aux() {
+  return the_services.aux ? the_services.aux() : entry_of(routine::aux).calls;
 }
 SERVICE void host_svc_tick() {
   if (the_services.tick) the_services.tick();
@@ -138,14 +138,14 @@ struct game_call {
 };
 constexpr game_call game_calls[] = {
     // call 0x43f2c0, the camera routine
-    {site_case7, {0xe8, 0x02, 0xdd, 0xff, 0xff}, camera_routine, true, "camera case 7"},
-    {site_case30, {0xe8, 0x7f, 0xde, 0xff, 0xff}, camera_routine, true, "camera case 30"},
+    {site_case7, {0xe8, 0x02, 0xdd, 0xff, 0xff}, freecam_routine, true, "camera case 7"},
+    {site_case30, {0xe8, 0x7f, 0xde, 0xff, 0xff}, freecam_routine, true, "camera case 30"},
     // call 0x511240, the replay-interface routine
-    {site_arm1, {0xe8, 0x5f, 0xff, 0xff, 0xff}, replay_ui_routine, false, "replay interface 1"},
-    {site_arm2, {0xe8, 0x2b, 0xef, 0xff, 0xff}, replay_ui_routine, false, "replay interface 2"},
-    {site_arm3, {0xe8, 0x5e, 0xed, 0xff, 0xff}, replay_ui_routine, false, "replay interface 3"},
+    {site_arm1, {0xe8, 0x5f, 0xff, 0xff, 0xff}, arm_routine, false, "replay interface 1"},
+    {site_arm2, {0xe8, 0x2b, 0xef, 0xff, 0xff}, arm_routine, false, "replay interface 2"},
+    {site_arm3, {0xe8, 0x5e, 0xed, 0xff, 0xff}, arm_routine, false, "replay interface 3"},
     // call 0x51a360, the frame routine
-    {site_frame, {0xe8, 0x33, 0x90, 0x00, 0x00}, frame_routine, false, "frame pass"},
+    {site_frame, {0xe8, 0x33, 0x90, 0x00, 0x00}, aux_routine, false, "frame pass"},
 };
 
 // A literal displacement lands on the routine meant.
@@ -172,29 +172,29 @@ void check_call(u32 site, u32 callee) {
 void lay_routines() {
   // Camera routine 0x43f2c0: updates the camera object in EAX.
   {
-    code c(camera_routine, "camera routine");
-    record_entry(c, routine::camera);
+    code c(freecam_routine, "camera routine");
+    record_entry(c, routine::freecam);
     c({0xff, 0x74, 0x24, 0x1c});                  // push dword ptr [esp+28]: the camera (saved EAX)
-    c({0xff, 0x15, LE(svc_camera_word)});         // call dword ptr [service.camera]
+    c({0xff, 0x15, LE(svc_freecam_word)});         // call dword ptr [service.camera]
     c({0x83, 0xc4, 0x04});                        // add esp, 4
-    c({0xa1, LE(entry_addr(routine::camera))});   // mov eax, [entry.calls]
+    c({0xa1, LE(entry_addr(routine::freecam))});   // mov eax, [entry.calls]
     return_eax(c);
     c({0xc3});                                    // ret
   }
   // Replay-interface routine 0x511240.
   {
-    code c(replay_ui_routine, "replay-interface routine");
-    record_entry(c, routine::replay_ui);
-    c({0xff, 0x15, LE(svc_replay_ui_word)});        // call dword ptr [service.replay_ui]
-    c({0xa1, LE(entry_addr(routine::replay_ui))});  // mov eax, [entry.calls]
+    code c(arm_routine, "replay-interface routine");
+    record_entry(c, routine::arm);
+    c({0xff, 0x15, LE(svc_arm_word)});        // call dword ptr [service.replay_ui]
+    c({0xa1, LE(entry_addr(routine::arm))});  // mov eax, [entry.calls]
     return_eax(c);
     c({0xc3});                                      // ret
   }
   // Frame routine 0x51a360: its result comes back in EAX.
   {
-    code c(frame_routine, "frame routine");
-    record_entry(c, routine::frame);
-    c({0xff, 0x15, LE(svc_frame_word)});  // call dword ptr [service.frame]
+    code c(aux_routine, "frame routine");
+    record_entry(c, routine::aux);
+    c({0xff, 0x15, LE(svc_aux_word)});  // call dword ptr [service.frame]
     return_eax(c);
     c({0xc3});                            // ret
   }
@@ -267,9 +267,9 @@ void game_lay_code() {
   protect_code(PROT_READ | PROT_EXEC);
 
   the_services = game_services{};
-  word(svc_camera_word) = (u32)(uintptr_t)&host_svc_camera;
-  word(svc_replay_ui_word) = (u32)(uintptr_t)&host_svc_replay_ui;
-  word(svc_frame_word) = (u32)(uintptr_t)&host_svc_frame;
+  word(svc_freecam_word) = (u32)(uintptr_t)&host_svc_freecam;
+  word(svc_arm_word) = (u32)(uintptr_t)&host_svc_arm;
+  word(svc_aux_word) = (u32)(uintptr_t)&host_svc_aux;
   word(svc_tick_word) = (u32)(uintptr_t)&host_svc_tick;
 }
 
@@ -281,7 +281,7 @@ const fx_image &fx_of(routine r) { return *(const fx_image *)(uintptr_t)fx_addr(
 void camera_case7(u32 cam) { ((void (*)(u32))(uintptr_t)case7_entry)(cam); }
 void camera_case30(u32 cam) { ((void (*)(u32))(uintptr_t)case30_entry)(cam); }
 
-void replay_ui_arm(int n) {
+void arm_call(int n) {
   static constexpr u32 sites[3] = {site_arm1, site_arm2, site_arm3};
   if (n < 1 || n > 3) {
     fprintf(stderr, "host: there is no replay-interface place %d\n", n);

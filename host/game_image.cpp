@@ -65,13 +65,13 @@ std::string protection(u32 addr) {
   return found;
 }
 
-u32 make_car(u32 slot, f32 x, f32 y, f32 z) {
+u32 make_car(u32 entry, f32 x, f32 y, f32 z) {
   u32 car = game_alloc(car_object_size);
   fword(car + 0x08) = x;
   fword(car + 0x0c) = y;
   fword(car + 0x10) = z;
   for (u32 i = 0; i < 3; ++i) fword(car + 0x34 + 4 * (4 * i)) = 1.0f;  // basis diagonal
-  word(0x661a88 + 4 * slot) = car;
+  word(0x661a88 + 4 * entry) = car;
   return car;
 }
 

@@ -32,9 +32,9 @@ bool game_reset();
 u32 game_alloc(u32 size);
 
 // Game objects in the heap. A car gets the identity basis at the given
-// position and is entered in car table slot `slot` (the car count is left to
+// position and is entered in car table entry `entry` (the car count is left to
 // the caller); a camera object gets its type and view index.
-u32 make_car(u32 slot, f32 x, f32 y, f32 z);
+u32 make_car(u32 entry, f32 x, f32 y, f32 z);
 u32 make_camera(u32 type, u32 view);
 
 // Typed access for the host's own code and tests; addresses are absolute.
@@ -70,11 +70,11 @@ constexpr u32 site_arm3 = 0x5124dd;
 constexpr u32 site_frame = 0x511328;
 
 // The game's routines behind those sites.
-constexpr u32 camera_routine = 0x43f2c0;     // updates the camera object in EAX
-constexpr u32 replay_ui_routine = 0x511240;  // the replay interface
-constexpr u32 frame_routine = 0x51a360;      // once per frame pass; returns a value in EAX
+constexpr u32 freecam_routine = 0x43f2c0;     // updates the camera object in EAX
+constexpr u32 arm_routine = 0x511240;  // the replay interface
+constexpr u32 aux_routine = 0x51a360;      // once per frame pass; returns a value in EAX
 constexpr u32 tick_routine = 0x51bbe0;       // once per replay tick
-constexpr u32 tick_body = 0x51bbe8;          // just past its 8-byte prologue
+constexpr u32 tick_resume = 0x51bbe8;          // just past its 8-byte prologue
 
 // Every routine records how it was entered (below), calls its service, and
 // returns with every register and the flags as it found them except EAX:
@@ -87,7 +87,7 @@ constexpr u32 tick_body = 0x51bbe8;          // just past its 8-byte prologue
 // runs the game's path through one patched place, on the processor.
 void camera_case7(u32 cam);   // reaches the call at 0x4415b9 with EAX = cam
 void camera_case30(u32 cam);  // reaches the call at 0x44143c with EAX = cam
-void replay_ui_arm(int n);    // n = 1, 2, 3: reaches the call at 0x5112dc, 0x512310, 0x5124dd
+void arm_call(int n);    // n = 1, 2, 3: reaches the call at 0x5112dc, 0x512310, 0x5124dd
 void frame_pass();            // reaches the call at 0x511328
 void replay_ticks(u32 n);     // calls 0x51bbe0 n times, one replay tick each
 
@@ -96,9 +96,9 @@ void replay_ticks(u32 n);     // calls 0x51bbe0 n times, one replay tick each
 // camera, advances the replay). Services run in ordinary C++ on a realigned
 // stack with DF clear; an empty one does nothing. game_reset() empties all.
 struct game_services {
-  std::function<void(u32 cam)> camera;  // 0x43f2c0, with the camera object
-  std::function<void()> replay_ui;      // 0x511240
-  std::function<u32()> frame;           // 0x51a360; the result becomes the routine's EAX
+  std::function<void(u32 cam)> freecam;  // 0x43f2c0, with the camera object
+  std::function<void()> arm;      // 0x511240
+  std::function<u32()> aux;           // 0x51a360; the result becomes the routine's EAX
   std::function<void()> tick;           // 0x51bbe0, after its prologue
 };
 game_services &services();
@@ -123,7 +123,7 @@ struct routine_entry {
 };
 static_assert(sizeof(routine_entry) == 76);
 
-enum class routine { camera, replay_ui, frame, tick };
+enum class routine { freecam, arm, aux, tick };
 routine_entry &entry_of(routine r);
 // The floating-point state at the routine's last entry (FXSAVE).
 const fx_image &fx_of(routine r);

@@ -2,7 +2,7 @@
 // advances from tick to tick; the hook stub calls z9_zp_capture there first.
 // Out of replay mode it only forgets a pending seek; in a replay it ends a
 // forward seek that has arrived, then files the tick when rewind is on.
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/settings.h"
 #include "patches/hooks.h"
 #include "rewind/ring.h"

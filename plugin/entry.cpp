@@ -1,7 +1,7 @@
 // The module's face to the Z9 loader: the manifest, the definition table and
 // the one entry. Nothing of the plug-in's own runs before Z9_Apply; after it
 // returns, the game's patched code drives every handler.
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/version.h"

@@ -5,7 +5,7 @@
 //
 // One pass samples the clock and both modifiers first, then runs the replay
 // keys and the presets' digit keys, in that order.
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "patches/hooks.h"
 #include "platform/win32.h"
 #include "presets/presets.h"

@@ -1,6 +1,6 @@
 #include "presets/preset_file.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
 

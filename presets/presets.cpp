@@ -1,6 +1,6 @@
 #include "presets/presets.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "freecam/controller.h"
 #include "freecam/record.h"
@@ -89,12 +89,12 @@ void zp_preset_apply(int n) {
   rec.car = rd_int(section, "car");
   // A preset saved in a replay with more cars, or edited by hand, names the
   // last car of this one instead; a replay without cars counts as one.
-  i32 count = car_count();
+  i32 count = game_car_count();
   if (count == 0) count = 1;
   if (rec.car < 0 || rec.car >= count) rec.car = count - 1;
   // The count is the game's; a nonsensical one (negative, or past the 64
   // slots) is treated as naming an empty slot rather than reading off the table.
-  u32 car = rec.car >= 0 && (u32)rec.car < car_table_slots ? car_slot((u32)rec.car) : 0;
+  u32 car = rec.car >= 0 && (u32)rec.car < car_table_entries ? car_entry((u32)rec.car) : 0;
   // o and r are the preset's own: the binds follow the new car with the
   // offset and rotation saved against the old one. An empty slot keeps the
   // car the camera already had.

@@ -2,7 +2,7 @@
 // and the back and forward keys with auto-repeat.
 #include "rewind/keys.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/settings.h"
 #include "platform/win32.h"
 #include "rewind/ring.h"

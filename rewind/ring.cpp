@@ -50,7 +50,7 @@ void zp_walk_slot(u8 *slot, u32 n, zp_direction dir, u32 stream) {
         // The car table as it stands now decides which object each block
         // belongs to; an empty entry is a car without an object.
         for (u32 i = 0; i < n; ++i) {
-          u32 car = car_slot(i);
+          u32 car = car_entry(i);
           block(car ? obj_ptr(car, 0) : nullptr, p.len);
         }
         break;

@@ -3,7 +3,7 @@
 // still in the ring back into the game and put the replay at that tick.
 #pragma once
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "platform/types.h"
 
 // Ring state, shared by capture, rewind and seek and the replay keys; all on
@@ -16,7 +16,7 @@ extern u32 zp_fx_on;            // 1: slots carry the effects part
 extern u32 zp_mark_sections;    // mark-section entries per slot, 0..4096
 extern u32 zp_seek_target;      // tick at which a forward seek pauses; 0 = none
 
-// Game words of the replay besides those in base/game_view.h (linked addresses).
+// Game words of the replay besides those in base/game_memory.h (linked addresses).
 constexpr u32 ga_tick_alt = 0x853b34;     // a tick-valued word kept in the slot header
 constexpr u32 ga_half_tick = 0x5bf268;    // takes a tick shifted right by one
 constexpr u32 ga_mark_index = 0x655b9c;   // index of the last mark section; ~0 = none

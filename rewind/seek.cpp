@@ -2,7 +2,7 @@
 // while the capture handler (same thread) keeps filing ticks.
 #include "rewind/seek.h"
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "rewind/ring.h"
 

@@ -88,7 +88,7 @@ picture_layout lay_out(const track &road, const sketch &s, size_t legend_size, s
   const double world_w = std::max(1.0, max_x - min_x), world_h = std::max(1.0, max_z - min_z);
   const double scale = std::min((map_w - 2 * pad) / world_w, (map_max_h - 2 * pad) / world_h);
   // The world in the middle of the map's frame.
-  at.tv = top_view{map_x0 + (map_w - world_w * scale) / 2, map_top + pad, scale, min_x, max_z, map_w,
+  at.tv = top_panel{map_x0 + (map_w - world_w * scale) / 2, map_top + pad, scale, min_x, max_z, map_w,
                    world_h * scale + 2 * pad};
   at.world_w = world_w;
   at.map_x0 = map_x0, at.map_top = map_top, at.legend_w = legend_w;
@@ -124,7 +124,7 @@ bool write_picture(const std::string &file, const std::string &title, const trac
   p.add("<rect width=\"100%%\" height=\"100%%\" fill=\"#fbfaf7\"/>\n");
   p.text(margin, 26, 16, "start", "#222", title, " font-weight=\"bold\"");
   std::vector<std::string> notes;  // what the picture could not show, under the legend
-  draw_top_view(p, at, road, s, legend, notes);
+  draw_top_panel(p, at, road, s, legend, notes);
   draw_legend(p, at, s, legend, notes);
   draw_time_strip(p, at, s, rows);
   p.svg += "</svg>\n";

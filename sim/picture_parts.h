@@ -20,7 +20,7 @@ inline constexpr const char *car_colours[16] = {
 };
 inline constexpr const char *free_colour[2] = {"#111111", "#7a3cff"};
 
-struct top_view {
+struct top_panel {
   double x0, y0, scale, min_x, max_z, w, h;  // the map's area on the page, and world to page
   double px(double x) const { return x0 + (x - min_x) * scale; }
   double py(double z) const { return y0 + (max_z - z) * scale; }
@@ -43,7 +43,7 @@ struct strip_row {
 
 // Where everything stands on the page.
 struct picture_layout {
-  top_view tv;
+  top_panel tv;
   double world_w;  // metres across the map
   double map_x0, map_top, panel_h, legend_x, legend_w;
   double strip_top, plot_x0, plot_x1, plot_top, plot_h, plot_bottom, rows_top, row_h, page_h;
@@ -60,7 +60,7 @@ picture_layout lay_out(const track &road, const sketch &s, size_t legend_size, s
 
 // The parts. The top view may add a legend line and notes (what it could not
 // show), which the legend draws.
-void draw_top_view(page &p, const picture_layout &at, const track &road, const sketch &s,
+void draw_top_panel(page &p, const picture_layout &at, const track &road, const sketch &s,
                    std::vector<legend_line> &legend, std::vector<std::string> &notes);
 void draw_legend(page &p, const picture_layout &at, const sketch &s, const std::vector<legend_line> &legend,
                  std::vector<std::string> &notes);

@@ -9,9 +9,9 @@
 
 namespace sim::draw {
 
-void draw_top_view(page &p, const picture_layout &at, const track &road, const sketch &s,
+void draw_top_panel(page &p, const picture_layout &at, const track &road, const sketch &s,
                    std::vector<legend_line> &legend, std::vector<std::string> &notes) {
-  const top_view &tv = at.tv;
+  const top_panel &tv = at.tv;
   const double map_x0 = at.map_x0, map_top = at.map_top, panel_h = at.panel_h, world_w = at.world_w;
   p.svg += "<g id=\"top-view\">\n";
   p.text(margin, 52, 13, "start", "#222",

@@ -57,9 +57,9 @@ double roll01(car_drive &d) { return (roll(d) & 0xffffff) / double(0xffffff); }
 
 // Camera object words the game's camera routine keeps for itself (the free
 // camera holds them at 0 while it drives and gives them back afterwards).
-constexpr u32 cam_since_cut = 0xcc;  // updates since the last cut
-constexpr u32 cam_spot = 0xd0;       // TV spot in use, 1-based; 0 for cameras on the car
-constexpr u32 cam_follows = 0xe4;    // 1 while the camera turns to follow its target
+constexpr u32 cam_off_cc = 0xcc;  // updates since the last cut
+constexpr u32 cam_off_d0 = 0xd0;       // TV spot in use, 1-based; 0 for cameras on the car
+constexpr u32 cam_off_e4 = 0xe4;    // 1 while the camera turns to follow its target
 
 }  // namespace
 
@@ -71,9 +71,9 @@ void game::start(const scenario &s, const std::string &game_dir) {
   std::vector<std::string> names(std::begin(known_tracks), std::end(known_tracks));
   u32 number = (u32)(std::find(names.begin(), names.end(), s.track) - names.begin());
   if (number == names.size()) names.push_back(s.track);
-  word(gw_track_dir) = game_string("tracks\\");
-  for (u32 i = 0; i < names.size(); ++i) word(gw_track_names + 4 * i) = game_string(names[i]);
-  word(gw_track_number) = number;
+  word(ga_track_dir) = game_string("tracks\\");
+  for (u32 i = 0; i < names.size(); ++i) word(ga_track_names + 4 * i) = game_string(names[i]);
+  word(ga_track_number) = number;
   std::filesystem::create_directories(track_folder());
 
   // Trackside TV spots, eight round the loop, well off the road.
@@ -85,35 +85,35 @@ void game::start(const scenario &s, const std::string &game_dir) {
   }
 
   // The mouse lives in the game's window rectangle, at its middle.
-  word(gw_mouse_left) = 0;
-  word(gw_mouse_top) = 0;
-  word(gw_mouse_right) = 640;
-  word(gw_mouse_bottom) = 480;
-  word(gw_mouse_x) = 320;
-  word(gw_mouse_y) = 240;
+  word(ga_mouse_left) = 0;
+  word(ga_mouse_top) = 0;
+  word(ga_mouse_right) = 640;
+  word(ga_mouse_bottom) = 480;
+  word(ga_mouse_x) = 320;
+  word(ga_mouse_y) = 240;
 
   memset(cars_, 0, sizeof cars_);
-  word(gw_car_count) = 0;
+  word(ga_car_count) = 0;
   set_cars(s.cars);
   set_marks(s.marks);
 
   for (int v = 0; v < 2; ++v) {
     cams_[v] = host::make_camera(0, (u32)v);
     word(cams_[v] + 0x04) = word(cams_[v] + 0x08) = car(0);
-    word(cams_[v] + cam_follows) = 1;
+    word(cams_[v] + cam_off_e4) = 1;
   }
-  word(gw_view_cam_override) = word(gw_view_cam_base) = cams_[0];
+  word(ga_view_cam_override) = word(ga_view_cam_base) = cams_[0];
   cut_to(s.camera);
   camera_work(cams_[0]);  // a first picture before the replay starts
   set_view1(s.view1);
   set_mode(s.mode);
-  word(gw_tick) = word(gw_tick_alt) = word(gw_half_tick) = 0;
-  word(gw_pause) = 0;
+  word(ga_tick) = word(ga_tick_alt) = word(ga_half_tick) = 0;
+  word(ga_pause) = 0;
 
   host::game_services &svc = host::services();
-  svc.camera = [this](u32 cam) { camera_work(cam); };
-  svc.replay_ui = [] {};
-  svc.frame = [this]() -> u32 {
+  svc.freecam = [this](u32 cam) { camera_work(cam); };
+  svc.arm = [] {};
+  svc.aux = [this]() -> u32 {
     frame_work();
     return 0;
   };
@@ -123,14 +123,14 @@ void game::start(const scenario &s, const std::string &game_dir) {
 std::string game::track_folder() const { return game_dir_ + "/tracks/" + track_.name; }
 
 u32 game::camera(int v) const {
-  u32 c = word(gw_view_cam_override + 4 * v);
-  return c ? c : word(gw_view_cam_base + 4 * v);
+  u32 c = word(ga_view_cam_override + 4 * v);
+  return c ? c : word(ga_view_cam_base + 4 * v);
 }
 
-u32 game::car(u32 i) const { return i < 64 ? word(gw_car_table + 4 * i) : 0; }
-u32 game::replay_tick() const { return word(gw_tick); }
+u32 game::car(u32 i) const { return i < 64 ? word(ga_car_table + 4 * i) : 0; }
+u32 game::replay_tick() const { return word(ga_tick); }
 
-u32 game::car_count() const { return word(gw_car_count); }
+u32 game::car_count() const { return word(ga_car_count); }
 
 int game::car_index(u32 car_obj) const {
   if (!car_obj) return -1;
@@ -153,7 +153,7 @@ void game::set_cars(u32 n) {
     }
   for (u32 i = 0; i < max_cars; ++i) {
     if (i >= n) {
-      word(gw_car_table + 4 * i) = 0;
+      word(ga_car_table + 4 * i) = 0;
       continue;
     }
     if (!cars_[i]) {
@@ -174,45 +174,45 @@ void game::set_cars(u32 n) {
       d.lane_timer = 120 + roll(d) % 200;
       place_car(cars_[i]);
     }
-    word(gw_car_table + 4 * i) = cars_[i];
+    word(ga_car_table + 4 * i) = cars_[i];
   }
-  word(gw_car_count) = n;
+  word(ga_car_count) = n;
 }
 
 void game::set_marks(u32 n) {
   // A new array each time, as the game loads a track's marks afresh.
-  marks_.assign((size_t)std::max(n, 1u) * mark_record, 0);
-  word(gw_mark_array) = n ? (u32)(uintptr_t)marks_.data() : 0;
-  word(gw_mark_index) = n - 1;  // 0xFFFFFFFF: none
+  marks_.assign((size_t)std::max(n, 1u) * mark_record_size, 0);
+  word(ga_mark_array) = n ? (u32)(uintptr_t)marks_.data() : 0;
+  word(ga_mark_index) = n - 1;  // 0xFFFFFFFF: none
 }
 
-void game::set_mode(u32 mode) { word(gw_mode) = mode; }
+void game::set_mode(u32 mode) { word(ga_mode) = mode; }
 
 void game::request_camera(u32 n) {
-  word(gw_cam_request) = n;
-  word(gw_cam_request_flag) = 1;
+  word(ga_cam_request) = n;
+  word(ga_cam_request_flag) = 1;
 }
 
 void game::set_view1(int type) {
   if (type == view1_off) {
     view1_ = type;
-    word(gw_view_cam_override + 4) = word(gw_view_cam_base + 4) = 0;
+    word(ga_view_cam_override + 4) = word(ga_view_cam_base + 4) = 0;
     return;
   }
   // The second view opens looking where the main view looks.
-  if (view1_ == view1_off || !word(gw_view_cam_override + 4))
+  if (view1_ == view1_off || !word(ga_view_cam_override + 4))
     memcpy((void *)(uintptr_t)(cams_[1] + 0x14), (const void *)(uintptr_t)(cams_[0] + 0x14),
            0x50 - 0x14);  // position through orientation
   word(cams_[1]) = (u32)type;
-  word(cams_[1] + cam_since_cut) = 0;
-  word(gw_view_cam_override + 4) = word(gw_view_cam_base + 4) = cams_[1];
+  word(cams_[1] + cam_off_cc) = 0;
+  word(ga_view_cam_override + 4) = word(ga_view_cam_base + 4) = cams_[1];
   view1_ = type;
 }
 
 void game::move_mouse(i32 dx, i32 dy) {
-  i64 x = (i64)(i32)word(gw_mouse_x) + dx, y = (i64)(i32)word(gw_mouse_y) + dy;
-  word(gw_mouse_x) = (u32)std::clamp<i64>(x, word(gw_mouse_left), word(gw_mouse_right));
-  word(gw_mouse_y) = (u32)std::clamp<i64>(y, word(gw_mouse_top), word(gw_mouse_bottom));
+  i64 x = (i64)(i32)word(ga_mouse_x) + dx, y = (i64)(i32)word(ga_mouse_y) + dy;
+  word(ga_mouse_x) = (u32)std::clamp<i64>(x, word(ga_mouse_left), word(ga_mouse_right));
+  word(ga_mouse_y) = (u32)std::clamp<i64>(y, word(ga_mouse_top), word(ga_mouse_bottom));
 }
 
 // --- the game's routines ---------------------------------------------------
@@ -221,42 +221,42 @@ void game::move_mouse(i32 dx, i32 dy) {
 // cuts view 0 to that camera; a change to camera 0 is a short fade, at the
 // end of which the game says it is done (0x81ac5c = 0xFF).
 void game::frame_work() {
-  if (word(gw_cam_request_flag)) {
-    word(gw_cam_request_flag) = 0;
-    u32 n = word(gw_cam_request);
+  if (word(ga_cam_request_flag)) {
+    word(ga_cam_request_flag) = 0;
+    u32 n = word(ga_cam_request);
     if (n <= 8) {
       cut_to(n);
       ++requests_taken;
     }
   }
-  if (byte(gb_cam0_request) == 1 && byte(gb_cam0_state) != 0xff) {
-    if (++word(gw_cam0_timer) >= cam0_fade_frames) {
+  if (byte(ga_cam0_request) == 1 && byte(ga_cam0_state) != 0xff) {
+    if (++word(ga_cam0_timer) >= cam0_fade_frames) {
       cut_to(0);
-      byte(gb_cam0_state) = 0xff;
+      byte(ga_cam0_state) = 0xff;
       ++cam0_changes;
     }
   }
 }
 
 void game::cut_to(u32 n) {
-  word(gw_cam_current) = n;
+  word(ga_cam_current) = n;
   word(cams_[0]) = n;
-  word(cams_[0] + cam_since_cut) = 0;
+  word(cams_[0] + cam_off_cc) = 0;
 }
 
 // Tick routine 0x51bbe0: one tick of the replay. It does nothing while the
 // replay is paused, which a forward seek may have just done at the routine's
 // entry: the replay then stands exactly at the target tick.
 void game::tick() {
-  if (word(gw_pause) & 1) return;
-  u32 t = word(gw_tick) + 1;
-  word(gw_tick) = t;
-  word(gw_tick_alt) = 2 * t;
-  word(gw_half_tick) = t;
+  if (word(ga_pause) & 1) return;
+  u32 t = word(ga_tick) + 1;
+  word(ga_tick) = t;
+  word(ga_tick_alt) = 2 * t;
+  word(ga_half_tick) = t;
   ++ticks;
   u32 n = std::min(car_count(), max_cars);
-  u32 marks = word(gw_mark_index) + 1;
-  u32 array = word(gw_mark_array);
+  u32 marks = word(ga_mark_index) + 1;
+  u32 array = word(ga_mark_array);
   for (u32 i = 0; i < n; ++i) {
     u32 c = car(i);
     if (!c) continue;
@@ -269,8 +269,8 @@ void game::tick() {
       i64 a = (i64)std::floor(before / per), b = (i64)std::floor(drive_of(c).dist / per);
       if (b > a) {
         u32 m = (u32)(((b % marks) + marks) % marks);
-        word(array + m * mark_record + 12) = t;
-        word(array + m * mark_record + 16) = i;
+        word(array + m * mark_record_size + 12) = t;
+        word(array + m * mark_record_size + 16) = i;
       }
     }
   }
@@ -311,8 +311,8 @@ void game::place_car(u32 c) {
 // game has no free camera of its own, the plug-in flies it.
 void game::camera_work(u32 cam) {
   const u32 type = word(cam);
-  ++word(cam + cam_since_cut);
-  if (type == camera_free) return;
+  ++word(cam + cam_off_cc);
+  if (type == cam_type_free) return;
   u32 target = word(cam + 0x04);
   if (car_index(target) < 0) target = car(0);
   if (!target) return;  // no car to look at
@@ -325,8 +325,8 @@ void game::camera_work(u32 cam) {
     case 1:  eye = p - b.forward * 16 + b.up * 6; break;   // far chase
     case 2:                                                  // bumper: the car's own view
       write_pose(cam, 0x14, 0x2c, p + b.forward * 1.4 + b.up * 0.9, b);
-      word(cam + cam_spot) = 0;
-      word(cam + cam_follows) = 0;
+      word(cam + cam_off_d0) = 0;
+      word(cam + cam_off_e4) = 0;
       return;
     case 3:  eye = p - b.forward * 25 + vec3{0, 45, 0}; break;  // helicopter
     case 4:  eye = p + b.right * 9 + b.up * 1.5; break;         // alongside
@@ -347,8 +347,8 @@ void game::camera_work(u32 cam) {
     default: eye = p - b.forward * 7 + b.up * 2.6; break;       // 0: chase
   }
   write_pose(cam, 0x14, 0x2c, eye, look_along(aim - eye));
-  word(cam + cam_spot) = spot;
-  word(cam + cam_follows) = 1;
+  word(cam + cam_off_d0) = spot;
+  word(cam + cam_off_e4) = 1;
 }
 
 // --- one frame -------------------------------------------------------------
@@ -357,34 +357,34 @@ frame_report game::frame() {
   frame_report r;
   host::frame_pass();  // 0x511328: the frame routine, then the plug-in's replay keys
 
-  if (word(gw_mode) == mode_replay && !(word(gw_pause) & 1)) {
+  if (word(ga_mode) == mode_replay && !(word(ga_pause) & 1)) {
     u32 before = ticks;
     host::replay_ticks(1);
     r.ticked = ticks != before;
   }
 
-  if (word(gw_mode) == mode_replay) {
+  if (word(ga_mode) == mode_replay) {
     for (int n = 1; n <= 3; ++n) {
-      u32 before = host::entry_of(host::routine::replay_ui).calls;
-      host::replay_ui_arm(n);
-      ++r.ui_calls;
-      if (host::entry_of(host::routine::replay_ui).calls != before) ++r.ui_runs;
+      u32 before = host::entry_of(host::routine::arm).calls;
+      host::arm_call(n);
+      ++r.arm_calls;
+      if (host::entry_of(host::routine::arm).calls != before) ++r.arm_runs;
     }
-    ui_calls += r.ui_calls;
-    ui_skips += r.ui_calls - r.ui_runs;
+    arm_calls += r.arm_calls;
+    arm_skips += r.arm_calls - r.arm_runs;
   }
 
   for (int v = 0; v < 2; ++v) {
     u32 cam = camera(v);
     if (!cam) continue;
     r.cam_present[v] = true;
-    u32 before = host::entry_of(host::routine::camera).calls;
+    u32 before = host::entry_of(host::routine::freecam).calls;
     if (v == 0)
       host::camera_case7(cam);
     else
       host::camera_case30(cam);
     ++camera_calls[v];
-    if (host::entry_of(host::routine::camera).calls == before) {
+    if (host::entry_of(host::routine::freecam).calls == before) {
       r.cam_driven[v] = true;
       ++camera_skips[v];
     }

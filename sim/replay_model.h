@@ -25,34 +25,34 @@ namespace sim {
 // Game words of the simulated game (linked addresses). The plug-in keeps its
 // own list; where the two meet, a word has the same name after the prefix
 // (gw_ for a word, gb_ for a byte here, ga_ there).
-constexpr u32 gw_mode = 0x8290a0;
-constexpr u32 gw_pause = 0x8290ac;
-constexpr u32 gw_cam_current = 0x8290b8;       // current replay camera
-constexpr u32 gw_cam_request_flag = 0x8290c0;  // 1 = a camera request is waiting
-constexpr u32 gw_cam_request = 0x8290c4;       // the camera requested
-constexpr u32 gw_cam0_timer = 0x8290c8;        // frames into the change to camera 0
-constexpr u32 gb_cam0_request = 0x5c3aec;      // byte: 1 = change to camera 0 asked for
-constexpr u32 gb_cam0_state = 0x81ac5c;        // byte: 0xFF = the change to camera 0 is done
-constexpr u32 gw_tick = 0x853b5c;
-constexpr u32 gw_tick_alt = 0x853b34;          // twice the tick
-constexpr u32 gw_half_tick = 0x5bf268;         // the tick (half of 0x853b34)
-constexpr u32 gw_car_count = 0x661a60;
-constexpr u32 gw_car_table = 0x661a88;
-constexpr u32 gw_view_cam_override = 0x661958;  // camera object of view 0, view 1 at +4; 0 = none
-constexpr u32 gw_view_cam_base = 0x661950;      // the view's camera when its override is 0
-constexpr u32 gw_mouse_left = 0x689500;         // the rectangle the game keeps its mouse in
-constexpr u32 gw_mouse_top = 0x689504;
-constexpr u32 gw_mouse_right = 0x689508;
-constexpr u32 gw_mouse_bottom = 0x68950c;
-constexpr u32 gw_mouse_x = 0x689510, gw_mouse_y = 0x689514;
-constexpr u32 gw_mark_index = 0x655b9c;
-constexpr u32 gw_mark_array = 0x867504;
-constexpr u32 mark_record = 13844;
-constexpr u32 gw_track_dir = 0x5bd2e4;
-constexpr u32 gw_track_number = 0x7c4ce4;
-constexpr u32 gw_track_names = 0x5ba21c;
+constexpr u32 ga_mode = 0x8290a0;
+constexpr u32 ga_pause = 0x8290ac;
+constexpr u32 ga_cam_current = 0x8290b8;       // current replay camera
+constexpr u32 ga_cam_request_flag = 0x8290c0;  // 1 = a camera request is waiting
+constexpr u32 ga_cam_request = 0x8290c4;       // the camera requested
+constexpr u32 ga_cam0_timer = 0x8290c8;        // frames into the change to camera 0
+constexpr u32 ga_cam0_request = 0x5c3aec;      // byte: 1 = change to camera 0 asked for
+constexpr u32 ga_cam0_state = 0x81ac5c;        // byte: 0xFF = the change to camera 0 is done
+constexpr u32 ga_tick = 0x853b5c;
+constexpr u32 ga_tick_alt = 0x853b34;          // twice the tick
+constexpr u32 ga_half_tick = 0x5bf268;         // the tick (half of 0x853b34)
+constexpr u32 ga_car_count = 0x661a60;
+constexpr u32 ga_car_table = 0x661a88;
+constexpr u32 ga_view_cam_override = 0x661958;  // camera object of view 0, view 1 at +4; 0 = none
+constexpr u32 ga_view_cam_base = 0x661950;      // the view's camera when its override is 0
+constexpr u32 ga_mouse_left = 0x689500;         // the rectangle the game keeps its mouse in
+constexpr u32 ga_mouse_top = 0x689504;
+constexpr u32 ga_mouse_right = 0x689508;
+constexpr u32 ga_mouse_bottom = 0x68950c;
+constexpr u32 ga_mouse_x = 0x689510, ga_mouse_y = 0x689514;
+constexpr u32 ga_mark_index = 0x655b9c;
+constexpr u32 ga_mark_array = 0x867504;
+constexpr u32 mark_record_size = 13844;
+constexpr u32 ga_track_dir = 0x5bd2e4;
+constexpr u32 ga_track_number = 0x7c4ce4;
+constexpr u32 ga_track_names = 0x5ba21c;
 
-constexpr u32 camera_free = 7;
+constexpr u32 cam_type_free = 7;
 constexpr u32 cam0_fade_frames = 15;
 
 // A car's own driving, inside its car object at car_drive_offset.
@@ -75,7 +75,7 @@ static_assert(car_drive_offset + sizeof(car_drive) <= 2772, "a snapshot must kee
 struct frame_report {
   bool cam_present[2] = {};
   bool cam_driven[2] = {};  // the camera routine was called and skipped (the free camera drove it)
-  u32 ui_calls = 0, ui_runs = 0;
+  u32 arm_calls = 0, arm_runs = 0;
   bool ticked = false;      // the replay moved on by one tick
 };
 
@@ -105,7 +105,7 @@ class game {
 
   // Totals.
   u32 camera_calls[2] = {}, camera_skips[2] = {};
-  u32 ui_calls = 0, ui_skips = 0;
+  u32 arm_calls = 0, arm_skips = 0;
   u32 ticks = 0;          // replay ticks played
   u32 requests_taken = 0; // camera requests the game applied
   u32 cam0_changes = 0;   // changes to camera 0 completed through the handshake

@@ -48,7 +48,7 @@ std::vector<std::pair<std::string, std::string>> summary(const scenario &s, cons
   snprintf(b, sizeof b, "left to the free camera on %u of %u camera updates; the game's own camera ran %u", skips,
            calls, calls - skips);
   out.emplace_back("game camera", b);
-  snprintf(b, sizeof b, "held back on %u of its %u calls while a free camera flew", g.ui_skips, g.ui_calls);
+  snprintf(b, sizeof b, "held back on %u of its %u calls while a free camera flew", g.arm_skips, g.arm_calls);
   out.emplace_back("replay interface", b);
 
   const u32 rewinds = rec.count(k::rewind), missing = rec.count(k::no_snapshot);

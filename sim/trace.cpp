@@ -187,10 +187,10 @@ void recorder::frame(u32 frame_no, const frame_report &r, const frame_input &in,
                      const std::vector<std::string> &log) {
   trace_row now;
   now.frame = frame_no;
-  now.tick = word(gw_tick);
-  now.mode = word(gw_mode);
-  now.paused = word(gw_pause);
-  now.camera = word(gw_cam_current);
+  now.tick = word(ga_tick);
+  now.mode = word(ga_mode);
+  now.paused = word(ga_pause);
+  now.camera = word(ga_cam_current);
   for (int v = 0; v < 2; ++v) {
     view_row &w = now.view[v];
     u32 cam = game_.camera(v);

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "freecam/record.h"
@@ -36,6 +36,7 @@
 #include "host/win32.h"
 #include "presets/presets.h"
 #include "rewind/ring.h"
+#include "tests/game_words.h"
 #include "tests/kit/kit.h"
 #include "z9sdk/z9.h"
 
@@ -45,17 +46,12 @@ namespace {
 
 using host::word;
 
-// Game words the soak's game keeps besides the plug-in's (linked addresses).
-constexpr u32 gw_view_cam = 0x661958, gw_view_cam_default = 0x661950;
-constexpr u32 gw_mouse_x = 0x689510, gw_mouse_y = 0x689514, gw_mouse_rect = 0x689500;
-constexpr u32 gw_track_dir = 0x5bd2e4, gw_track_names = 0x5ba21c, gw_track_number = 0x7c4ce4;
-constexpr u32 gb_cam0_request = 0x5c3aec, gb_cam0_state = 0x81ac5c;
 
 int failures = 0;
 #define SOAK_CHECK(cond, ...)                                                                          \
   do {                                                                                                 \
     if (!(cond) && ++failures <= 20)                                                                   \
-      fprintf(stderr, "soak: tick %u: ", word(ga_tick)), fprintf(stderr, __VA_ARGS__), fputc('\n', stderr); \
+      fprintf(stderr, "soak: tick %u: ", word(at::ga_tick)), fprintf(stderr, __VA_ARGS__), fputc('\n', stderr); \
   } while (0)
 
 // FNV-1a over 32-bit words: the digest of one snapshot's worth of game state.
@@ -84,18 +80,18 @@ snap layout_digest(bool fx, u32 cars, u32 marks) {
     // The half-tick word is the one a rewind sets itself (from the tick
     // word in the slot header), whatever a forward seek had put there.
     if (p.kind == zp_part_region) {
-      const u32 skip = p.addr == ga_half_tick ? 4 : 0;
+      const u32 skip = p.addr == at::ga_half_tick ? 4 : 0;
       regions.add((const u8 *)(uintptr_t)(p.addr + skip), p.len - skip);
     }
     if (p.kind == zp_part_cars)
       for (u32 i = 0; i < cars; ++i) {
         digest d;
-        const u32 car = word(ga_car_table + 4 * i);
+        const u32 car = word(at::ga_car_table + 4 * i);
         d.add(car ? (const u8 *)(uintptr_t)car : nullptr, p.len);
         out.cars.push_back(d.h);
       }
-    for (u32 i = 0, array = word(ga_mark_array); p.kind == zp_part_marks && i < marks; ++i)
-      mark_bytes.add(array ? (const u8 *)(uintptr_t)(array + i * mark_record_size + p.addr) : nullptr, p.len);
+    for (u32 i = 0, array = word(at::ga_mark_array); p.kind == zp_part_marks && i < marks; ++i)
+      mark_bytes.add(array ? (const u8 *)(uintptr_t)(array + i * at::mark_record_size + p.addr) : nullptr, p.len);
   }
   out.regions = regions.h;
   out.marks = mark_bytes.h;
@@ -103,7 +99,7 @@ snap layout_digest(bool fx, u32 cars, u32 marks) {
 }
 
 u32 clamped_marks() {
-  const u32 m = word(ga_mark_index) + 1;
+  const u32 m = word(at::ga_mark_index) + 1;
   return m > mark_sections_max ? 0 : m;
 }
 
@@ -145,23 +141,23 @@ class soak {
     if (!host::game_reset()) exit(1);
     host::loader_reset();
     host::set_module_path(host::windows_path(dir_) + "\\game.exe");
-    word(gw_track_dir) = kit::game_string("tracks\\");
-    word(gw_track_names) = kit::game_string("soak");
-    word(gw_track_number) = 0;
+    word(at::ga_track_dir) = kit::game_string("tracks\\");
+    word(at::ga_track_names) = kit::game_string("soak");
+    word(at::ga_track_number) = 0;
     std::filesystem::create_directories(dir_ + "/tracks/soak");
-    word(gw_mouse_rect + 8) = 640;
-    word(gw_mouse_rect + 12) = 480;
+    word(at::ga_mouse_left + 8) = 640;
+    word(at::ga_mouse_left + 12) = 480;
     for (u32 i = 0; i < ring_cars_max; ++i) cars_[i] = host::make_car(i, 10.0f * (f32)i, 0, 0);
     set_cars(8);
     set_marks(2);
     cam_ = host::make_camera(0, 0);
-    word(cam_ + cam_off_target) = word(cam_ + cam_off_target2) = cars_[0];
-    word(gw_view_cam) = word(gw_view_cam_default) = cam_;
-    word(ga_mode) = mode_replay;
+    word(cam_ + at::cam_off_target) = word(cam_ + at::cam_off_target2) = cars_[0];
+    word(at::ga_view_cam_override) = word(at::ga_view_cam_base) = cam_;
+    word(at::ga_mode) = at::mode_replay;
     host::game_services &svc = host::services();
     svc.tick = [this] { tick(); };
-    svc.frame = [this] { return game_frame(), 0u; };
-    svc.camera = [this](u32 cam) { camera(cam); };
+    svc.aux = [this] { return game_frame(), 0u; };
+    svc.freecam = [this](u32 cam) { camera(cam); };
     const z9_ctx ctx = host::loader_context();
     if (Z9_Apply(&ctx) != 1) {
       fprintf(stderr, "soak: the plug-in was not applied:\n%s", host::loader_log_text().c_str());
@@ -175,38 +171,38 @@ class soak {
   }
 
   void set_cars(u32 n) {
-    for (u32 i = 0; i < 64; ++i) word(ga_car_table + 4 * i) = i < n && i < ring_cars_max ? cars_[i] : 0;
-    word(ga_car_count) = n;
+    for (u32 i = 0; i < 64; ++i) word(at::ga_car_table + 4 * i) = i < n && i < ring_cars_max ? cars_[i] : 0;
+    word(at::ga_car_count) = n;
   }
   // The records live outside the image, room for 64 of them whatever the
   // count says (a rewind writes as many as the ring was built for).
   void set_marks(u32 n) {
-    marks_.assign(64 * mark_record_size, 0);
-    word(ga_mark_array) = n ? (u32)(uintptr_t)marks_.data() : 0;
-    word(ga_mark_index) = n - 1;
+    marks_.assign(64 * at::mark_record_size, 0);
+    word(at::ga_mark_array) = n ? (u32)(uintptr_t)marks_.data() : 0;
+    word(at::ga_mark_index) = n - 1;
   }
 
   // The game's tick routine, entered right after the plug-in's capture: the
   // state it filed is the state here, before the tick changes anything.
   void tick() {
     note_log();
-    const u32 t = word(ga_tick), n = word(ga_car_count);
-    if (word(ga_mode) == mode_replay && n >= 1 && n <= ring_cars_max && ring_exists_) {
+    const u32 t = word(at::ga_tick), n = word(at::ga_car_count);
+    if (word(at::ga_mode) == at::mode_replay && n >= 1 && n <= ring_cars_max && ring_exists_) {
       slots_[t % s_.ring] = t;
       captured_[t] = layout_digest(s_.fx, ring_cars_, fx_marks_);
       if (captured_.size() > 2 * s_.ring) captured_.erase(captured_.begin());
     }
     // A forward run stops at the first tick routine at or past its target.
     if (pending_ && t >= pending_) {
-      SOAK_CHECK(t == pending_ && (word(ga_pause) & 1), "a forward run to %u went on to %u", pending_, t);
+      SOAK_CHECK(t == pending_ && (word(at::ga_pause) & 1), "a forward run to %u went on to %u", pending_, t);
       runs_landed_ += t == pending_;
       pending_ = 0;
     }
-    if (word(ga_pause) & 1) return;
+    if (word(at::ga_pause) & 1) return;
     const u32 next = t + 1;
-    word(ga_tick) = next;
-    word(ga_tick_alt) = 2 * next;
-    word(ga_half_tick) = next;
+    word(at::ga_tick) = next;
+    word(at::ga_tick_alt) = 2 * next;
+    word(at::ga_half_tick) = next;
     ++played_;
     // The replay moves on: words of the replay state and of every car
     // change as the tick and the dice say; the effects part too.
@@ -214,36 +210,36 @@ class soak {
     // (The track number lives there too; the game keeps it valid, and so does the soak.)
     for (int k = 0; k < 8; ++k) {
       const u32 at = 0x7c3c04 + 4 * in(rng_);
-      if (at != gw_track_number) word(at) = rng_();
+      if (at != at::ga_track_number) word(at) = rng_();
     }
     word(0x8290cc + 4 * (rng_() % 328)) = next;
     word(0x8b1bac + 4 * (rng_() % 9)) = rng_();
     word(0x87f76c + 4 * (rng_() % 27384)) = rng_();
     for (u32 i = 0; i < ring_cars_max; ++i) {
-      host::fword(cars_[i] + car_off_pos) += 0.5f;
+      host::fword(cars_[i] + at::car_off_pos) += 0.5f;
       word(cars_[i] + 0x100 + 4 * (rng_() % 600)) = rng_();
     }
-    if (word(ga_mark_array) && clamped_marks())
-      word(word(ga_mark_array) + (next % clamped_marks()) * mark_record_size + 12) = next;
+    if (word(at::ga_mark_array) && clamped_marks())
+      word(word(at::ga_mark_array) + (next % clamped_marks()) * at::mark_record_size + 12) = next;
   }
 
   // The game's frame routine: replay camera requests and the hand-over to camera 0.
   void game_frame() {
-    if (word(ga_cam_request_flag)) {
-      word(ga_cam_request_flag) = 0;
-      const u32 n = word(ga_cam_request);
-      if (n <= 8) word(ga_cam_current) = word(cam_ + cam_off_type) = n;
+    if (word(at::ga_cam_request_flag)) {
+      word(at::ga_cam_request_flag) = 0;
+      const u32 n = word(at::ga_cam_request);
+      if (n <= 8) word(at::ga_cam_current) = word(cam_ + at::cam_off_type) = n;
     }
-    if (host::byte(gb_cam0_request) == 1 && host::byte(gb_cam0_state) != 0xff) {
-      word(ga_cam_current) = word(cam_ + cam_off_type) = 0;
-      host::byte(gb_cam0_state) = 0xff;
+    if (host::byte(at::ga_cam0_request) == 1 && host::byte(at::ga_cam0_state) != 0xff) {
+      word(at::ga_cam_current) = word(cam_ + at::cam_off_type) = 0;
+      host::byte(at::ga_cam0_state) = 0xff;
     }
   }
 
   // The game's camera routine: a chase camera behind car 0.
   void camera(u32 cam) {
-    if (word(cam + cam_off_type) == cam_type_free) return;
-    host::fword(cam + cam_off_pos) = host::fword(cars_[0] + car_off_pos) - 6;
+    if (word(cam + at::cam_off_type) == at::cam_type_free) return;
+    host::fword(cam + at::cam_off_pos) = host::fword(cars_[0] + at::car_off_pos) - 6;
   }
 
   // New log lines: a new ring empties the soak's record of it.
@@ -254,7 +250,7 @@ class soak {
       if (log[seen_].rfind("zephal: snapshot ring", 0) == 0) {
         std::fill(slots_.begin(), slots_.end(), ~0ull);
         ring_exists_ = true;
-        ring_cars_ = word(ga_car_count);
+        ring_cars_ = word(at::ga_car_count);
         fx_marks_ = s_.fx ? clamped_marks() : 0;
         ++rings_;
       }
@@ -266,7 +262,7 @@ class soak {
   void frame() {
     ++frames_;
     std::uniform_int_distribution<u32> percent(0, 999);
-    const bool replay = word(ga_mode) == mode_replay;
+    const bool replay = word(at::ga_mode) == at::mode_replay;
     // The player: flight keys and the mouse, now and then a modifier.
     static const int flight[] = {'W', 'S', 'A', 'D', 'Q', 'E', 'C', 'V', 'Z', 'X', 'R', 'F', 'L', 'B', VK_SHIFT, VK_CONTROL};
     if (percent(rng_) < 200) {
@@ -274,8 +270,8 @@ class soak {
       host::set_key(vk, !host::key_is_down(vk));
     }
     if (percent(rng_) < 300) {
-      word(gw_mouse_x) = 320 + rng_() % 40 - 20;
-      word(gw_mouse_y) = 240 + rng_() % 40 - 20;
+      word(at::ga_mouse_x) = 320 + rng_() % 40 - 20;
+      word(at::ga_mouse_y) = 240 + rng_() % 40 - 20;
     }
     // Seek keys only as taps (down for one frame), so that each fires one seek now.
     auto tappable = [&](int vk) {
@@ -290,7 +286,7 @@ class soak {
     int digit = percent(rng_) < 8 ? (int)(rng_() % 10) : -1;
     if (digit >= 0 && !tappable('0' + digit)) digit = -1;
     // The player pauses now and then, and soon goes on.
-    paused_frames_ = (word(ga_pause) & 1) ? paused_frames_ + 1 : 0;
+    paused_frames_ = (word(at::ga_pause) & 1) ? paused_frames_ + 1 : 0;
     const bool pause_tap = (percent(rng_) < 6 || paused_frames_ > 20) && tappable(0x20);
     if (seek) host::set_key(seek, true);
     if (digit >= 0) host::set_key('0' + digit, true);
@@ -307,16 +303,16 @@ class soak {
       set_marks(marks[rng_() % 5]);
       ++mark_changes_;
     } else if (c < 5 || (!replay && c < 40)) {  // the menu is a short visit
-      word(ga_mode) = replay ? 1 : mode_replay;
+      word(at::ga_mode) = replay ? 1 : at::mode_replay;
       pending_ = 0;
       ++mode_changes_;
     } else if (c < 25) {
-      word(ga_cam_request) = rng_() % 2 ? cam_type_free : rng_() % 9;
-      word(ga_cam_request_flag) = 1;
+      word(at::ga_cam_request) = rng_() % 2 ? at::cam_type_free : rng_() % 9;
+      word(at::ga_cam_request_flag) = 1;
       ++camera_switches_;
     }
 
-    const u32 now = word(ga_tick);
+    const u32 now = word(at::ga_tick);
     const bool was_active = zp[0].active;
     const size_t before = lines_.size();
     host::set_tick(1000000u + (u32)((u64)frames_ * 1000 / 60));
@@ -325,9 +321,9 @@ class soak {
     check_frame(now, before, seek ? (seek == k_prev ? -1 : 1) * (ctrl ? (i32)s_.ctrl : shift ? (i32)s_.shift : (i32)s_.step) : 0,
                 digit, ctrl, was_active, pause_tap);
 
-    if (word(ga_mode) == mode_replay && !(word(ga_pause) & 1)) host::replay_ticks(1);
+    if (word(at::ga_mode) == at::mode_replay && !(word(at::ga_pause) & 1)) host::replay_ticks(1);
     note_log();
-    for (int n = 1; n <= 3 && word(ga_mode) == mode_replay; ++n) host::replay_ui_arm(n);
+    for (int n = 1; n <= 3 && word(at::ga_mode) == at::mode_replay; ++n) host::arm_call(n);
     host::camera_case7(cam_);
     note_log();
 
@@ -349,16 +345,16 @@ class soak {
       if (it != captured_.end()) {
         snap now_state = layout_digest(s_.fx, ring_cars_, fx_marks_);
         for (u32 i = 0; i < ring_cars_; ++i)  // an entry empty now was left alone
-          if (!word(ga_car_table + 4 * i)) now_state.cars[i] = it->second.cars[i];
-        if (!word(ga_mark_array)) now_state.marks = it->second.marks;  // as were marks with no array
-        SOAK_CHECK(word(ga_half_tick) == word(ga_tick_alt) >> 1, "the rewind to tick %u left the half tick at %u",
-                   rewound, word(ga_half_tick));
+          if (!word(at::ga_car_table + 4 * i)) now_state.cars[i] = it->second.cars[i];
+        if (!word(at::ga_mark_array)) now_state.marks = it->second.marks;  // as were marks with no array
+        SOAK_CHECK(word(at::ga_half_tick) == word(at::ga_tick_alt) >> 1, "the rewind to tick %u left the half tick at %u",
+                   rewound, word(at::ga_half_tick));
         SOAK_CHECK(now_state == it->second, "the rewind to tick %u restored other bytes (regions %d, cars %d, marks %d)",
                    rewound, now_state.regions == it->second.regions, now_state.cars == it->second.cars,
                    now_state.marks == it->second.marks);
       }
     }
-    if (delta && word(ga_mode) == mode_replay && ring_exists_) {
+    if (delta && word(at::ga_mode) == at::mode_replay && ring_exists_) {
       // Where the rules put this seek.
       const i64 target = std::clamp<i64>((i64)now + delta, 0, 0xffffffffll);
       if (held((u32)target)) {
@@ -366,7 +362,7 @@ class soak {
                    (long long)target, (int)rewound);
         pending_ = 0;
       } else if (delta > 0) {
-        SOAK_CHECK(rewound == ~0u && !(word(ga_pause) & 1), "seek %+d from %u: expected a run to %lld", delta, now,
+        SOAK_CHECK(rewound == ~0u && !(word(at::ga_pause) & 1), "seek %+d from %u: expected a run to %lld", delta, now,
                    (long long)target);
         pending_ = (u32)target;
         ++runs_;
@@ -390,7 +386,7 @@ class soak {
     if (pause_tap) pending_ = 0;  // the player took the replay in hand
     // Presets: a save records what the record held; an immediate recall
     // must bring back what the last save of that preset wrote.
-    if (digit < 0 || word(ga_mode) != mode_replay) return;
+    if (digit < 0 || word(at::ga_mode) != at::mode_replay) return;
     const std::string saved = "zephal: preset " + std::to_string(digit) + " saved";
     bool did_save = false;
     for (const std::string &l : fresh) did_save |= l.rfind(saved, 0) == 0;

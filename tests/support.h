@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "freecam/record.h"
@@ -81,9 +81,9 @@ inline void game_in(const temp_dir &dir, u32 n = 0, const std::string &name = "a
   std::filesystem::create_directories(dir / "tracks/" + name);
   host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
   zp_load_settings();
-  host::word(at::track_dir) = game_string("tracks\\");
-  host::word(at::track_number) = n;
-  host::word(at::track_names + 4 * n) = game_string(name);
+  host::word(at::ga_track_dir) = game_string("tracks\\");
+  host::word(at::ga_track_number) = n;
+  host::word(at::ga_track_names + 4 * n) = game_string(name);
 }
 
 // The plug-in as loaded and entered, on a fresh game in replay playback:

@@ -18,7 +18,7 @@ mkdir -p "$out"
 profile="ini/ini_file.cpp host/win32_profile.cpp host/win32.cpp"
 declare -A sources=(
   [ini]="$profile"
-  [settings]="$profile base/settings.cpp presets/preset_file.cpp base/game_view.cpp platform/crt.cpp"
+  [settings]="$profile base/settings.cpp presets/preset_file.cpp base/game_memory.cpp platform/crt.cpp"
   [scenario]="sim/scenario.cpp"
   [pe_loader]="host/pe_module.cpp host/pe_check.cpp $profile"
   [hex_match]="z9sdk/apply.cpp"

@@ -34,24 +34,24 @@ std::vector<u32> fly(apply_fn apply) {
   host::release_all_keys();
   const z9_ctx ctx = host::loader_context();
   EXPECT_EQ(apply(&ctx), 1u);
-  word(at::game_mode) = at::replay_mode;
-  word(at::mouse_right) = 1024;
-  word(at::mouse_bottom) = 768;
-  word(at::car_count) = 1;
-  const u32 car = host::make_car(0, 3, 0, 4), cam = host::make_camera(at::free_camera, 0);
-  word(cam + at::cam_target) = word(cam + at::cam_target2) = car;
+  word(at::ga_mode) = at::mode_replay;
+  word(at::ga_mouse_right) = 1024;
+  word(at::ga_mouse_bottom) = 768;
+  word(at::ga_car_count) = 1;
+  const u32 car = host::make_car(0, 3, 0, 4), cam = host::make_camera(at::cam_type_free, 0);
+  word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = car;
   std::vector<u32> poses;  // bit patterns
   for (int t = 0; t < 300; ++t) {
     const int held[][2] = {{'W', t % 7 < 4},  {'D', t % 11 < 3},         {'R', t % 13 < 2}, {'Q', t % 17 < 5},
                            {at::shift, t % 19 < 9}, {at::ctrl, t % 23 < 4}, {'V', t == 100}, {'C', t == 101}};
     for (auto &k : held) host::set_key(k[0], k[1]);
-    word(at::mouse_x) = 512 + (t * 37) % 61 - 30;
-    word(at::mouse_y) = 384 + (t * 53) % 41 - 20;
+    word(at::ga_mouse_x) = 512 + (t * 37) % 61 - 30;
+    word(at::ga_mouse_y) = 384 + (t * 53) % 41 - 20;
     const f64 a = t * 0.02;
-    put(car + at::car_basis, yaw(a));
-    put(car + at::car_pos, V3{3 + 40 * sin(a), 0, 4 + 40 * cos(a)});
+    put(car + at::car_off_basis, yaw(a));
+    put(car + at::car_off_pos, V3{3 + 40 * sin(a), 0, 4 + 40 * cos(a)});
     host::camera_case7(cam);
-    for (u32 off = at::cam_pos; off < at::cam_orient + 36; off += 4) poses.push_back(word(cam + off));
+    for (u32 off = at::cam_off_pos; off < at::cam_off_orient + 36; off += 4) poses.push_back(word(cam + off));
   }
   return poses;
 }

@@ -57,7 +57,7 @@ struct FreeCam : test::plugin {
   u32 cam = 0;
   void SetUp() override {
     test::plugin::SetUp();
-    cam = host::make_camera(at::free_camera, 0);
+    cam = host::make_camera(at::cam_type_free, 0);
   }
   i32 tick(u32 c = 0) { return z9_zp_freecam_tick(c ? c : cam); }
   void hold(const std::vector<int> &keys) {  // down for one call, then let go
@@ -69,19 +69,19 @@ struct FreeCam : test::plugin {
     hold({vk});
     tick();
   }
-  V3 position() { return floats<3>(cam + at::cam_pos); }
-  M3 orientation() { return floats<9>(cam + at::cam_orient); }
+  V3 position() { return floats<3>(cam + at::cam_off_pos); }
+  M3 orientation() { return floats<9>(cam + at::cam_off_orient); }
   void place(const V3 &p, const M3 &m) {
-    put(cam + at::cam_pos, p);
-    put(cam + at::cam_orient, m);
+    put(cam + at::cam_off_pos, p);
+    put(cam + at::cam_off_orient, m);
   }
   u32 car(u32 slot, const V3 &p, const M3 &basis = level) {
     u32 c = host::make_car(slot, (f32)p[0], (f32)p[1], (f32)p[2]);
-    put(c + at::car_basis, basis);
+    put(c + at::car_off_basis, basis);
     return c;
   }
-  void follow(u32 car) { word(cam + at::cam_target) = word(cam + at::cam_target2) = car; }
-  std::array<u32, 2> targets() { return {word(cam + at::cam_target), word(cam + at::cam_target2)}; }
+  void follow(u32 car) { word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = car; }
+  std::array<u32, 2> targets() { return {word(cam + at::cam_off_target), word(cam + at::cam_off_target2)}; }
 };
 
 // --- taking the camera over and giving it back -----------------------------------
@@ -91,7 +91,7 @@ using TakeOver = FreeCam;
 // The pointer's place at the take-over is no movement either.
 TEST_F(TakeOver, FlyingWithoutInputKeepsThePoseBitForBit) {
   place({12.3, -4.5, 678.9}, frame(0.3, 0.1));
-  test::set_words({{at::mouse_x, 123}, {at::mouse_y, 45}});
+  test::set_words({{at::ga_mouse_x, 123}, {at::ga_mouse_y, 45}});
   const V3 p = position();
   const M3 m = orientation();
   for (int i = 0; i < 5; ++i) EXPECT_EQ(tick(), 1);
@@ -102,31 +102,31 @@ TEST_F(TakeOver, FlyingWithoutInputKeepsThePoseBitForBit) {
 // The three words the game's camera logic works from, held at 0 while flown
 // and given back on leaving the replay together with the target car.
 TEST_F(TakeOver, TheGamesCameraWordsAreHeldAtZeroAndGivenBack) {
-  word(at::car_count) = 2;
+  word(at::ga_car_count) = 2;
   car(0, {0, 0, 0});
   follow(car(1, {5, 0, 0}));
-  test::set_words({{cam + at::cam_cc, 11}, {cam + at::cam_d0, 22}, {cam + at::cam_e4, 33}, {at::camera_driven, 9}});
-  const test::values held = {cam + at::cam_cc, cam + at::cam_d0, cam + at::cam_e4, cam + at::cam_target};
+  test::set_words({{cam + at::cam_off_cc, 11}, {cam + at::cam_off_d0, 22}, {cam + at::cam_off_e4, 33}, {at::ga_cam_driven, 9}});
+  const test::values held = {cam + at::cam_off_cc, cam + at::cam_off_d0, cam + at::cam_off_e4, cam + at::cam_off_target};
   const test::values before = test::words(held);
   tick();
-  EXPECT_EQ(test::words({cam + at::cam_cc, cam + at::cam_d0, cam + at::cam_e4, at::camera_driven}), test::values(4, 0));
+  EXPECT_EQ(test::words({cam + at::cam_off_cc, cam + at::cam_off_d0, cam + at::cam_off_e4, at::ga_cam_driven}), test::values(4, 0));
   press('Z');  // the flown camera's target moves on
-  word(at::game_mode) = at::menu_mode;
+  word(at::ga_mode) = at::mode_menu;
   EXPECT_EQ(tick(), 0);
   EXPECT_EQ(test::words(held), before);
-  EXPECT_EQ(word(cam + at::cam_target2), before[3]);
+  EXPECT_EQ(word(cam + at::cam_off_target2), before[3]);
 }
 
 TEST_F(TakeOver, WhenTheGameFliesItWithoutUs) {
   // ReplayOnly, game mode, camera type, FreeCam: whether the call flies it
   const struct { i32 replay_only; u32 mode, type; i32 enabled, flown; } cases[] = {
-      {1, at::replay_mode, at::free_camera, 1, 1}, {0, at::menu_mode, at::free_camera, 1, 1},
-      {1, at::menu_mode, at::free_camera, 1, 0},   {1, at::replay_mode, 3, 1, 0},
-      {1, at::replay_mode, at::free_camera, 0, 0}};
+      {1, at::mode_replay, at::cam_type_free, 1, 1}, {0, at::mode_menu, at::cam_type_free, 1, 1},
+      {1, at::mode_menu, at::cam_type_free, 1, 0},   {1, at::mode_replay, 3, 1, 0},
+      {1, at::mode_replay, at::cam_type_free, 0, 0}};
   for (auto c : cases) {
     cfg_replay_only = c.replay_only;
     cfg_enabled = c.enabled;
-    word(at::game_mode) = c.mode;
+    word(at::ga_mode) = c.mode;
     EXPECT_EQ(tick(host::make_camera(c.type, 0)), c.flown) << c.replay_only << c.mode << c.type << c.enabled;
   }
   EXPECT_EQ(z9_zp_freecam_tick(0), 0);
@@ -139,7 +139,7 @@ TEST_F(TakeOver, TheCarTheCameraFollowedIsBoundElseCarZero) {
     SetUp();
     std::vector<u32> cars;
     for (u32 k = 0; k < 3; ++k) cars.push_back(car(k, {10.0 * k, 0, 0}));
-    word(at::car_count) = c.count;
+    word(at::ga_car_count) = c.count;
     follow(c.followed < 0 ? 0x12345 : cars[c.followed]);
     tick();
     press('B');
@@ -148,7 +148,7 @@ TEST_F(TakeOver, TheCarTheCameraFollowedIsBoundElseCarZero) {
 }
 
 TEST_F(TakeOver, KeysHeldFromBeforeAreNoPressesAndAHeldKeyActsOnce) {
-  word(at::car_count) = 2;
+  word(at::ga_car_count) = 2;
   follow(car(0, {0, 0, 0}));
   car(1, {9, 0, 0});
   for (int key : {'V', 'C', 'Z', 'X', 'L', 'B'}) {
@@ -160,27 +160,27 @@ TEST_F(TakeOver, KeysHeldFromBeforeAreNoPressesAndAHeldKeyActsOnce) {
   }
   host::set_key('Z', true);
   for (int i = 0; i < 3; ++i) tick();
-  EXPECT_EQ(test::log, Log{bind_line(1, word(at::car_table + 4))});
+  EXPECT_EQ(test::log, Log{bind_line(1, word(at::ga_car_table + 4))});
 }
 
 TEST_F(TakeOver, AnotherCameraObjectOfTheViewTakesTheRecordOver) {
   tick();
-  const u32 other = host::make_camera(at::free_camera, 0);
-  put(other + at::cam_pos, V3{1, 2, 3});
+  const u32 other = host::make_camera(at::cam_type_free, 0);
+  put(other + at::cam_off_pos, V3{1, 2, 3});
   EXPECT_EQ(tick(other), 1);
-  EXPECT_EQ(floats<3>(other + at::cam_pos), (V3{1, 2, 3}));
+  EXPECT_EQ(floats<3>(other + at::cam_off_pos), (V3{1, 2, 3}));
 }
 
 TEST_F(TakeOver, ViewOneHasARecordOfItsOwnEveryOtherViewSharesViewZeros) {
   for (auto [view, record] : {std::pair{0u, 0}, {1u, 1}, {2u, 0}, {7u, 0}})
-    EXPECT_EQ(zp_record_for(host::make_camera(at::free_camera, view)), &zp[record]) << "view " << view;
+    EXPECT_EQ(zp_record_for(host::make_camera(at::cam_type_free, view)), &zp[record]) << "view " << view;
 }
 
 // --- the car bind ----------------------------------------------------------------
 
 using CarBind = FreeCam;
 
-TEST_F(CarBind, ZAndXBindTheNextAndPreviousOccupiedSlot) {
+TEST_F(CarBind, ZAndXBindTheNextAndPreviousOccupiedEntry) {
   // count cars (one more in the slot past the count), slots emptied, car bound, key, car bound then
   const struct { u32 count; std::vector<u32> empty; u32 from; int key; u32 to; } cases[] = {
       {4, {}, 0, 'Z', 1}, {4, {}, 3, 'Z', 0}, {4, {}, 0, 'X', 3}, {4, {}, 1, 'X', 0},
@@ -189,12 +189,12 @@ TEST_F(CarBind, ZAndXBindTheNextAndPreviousOccupiedSlot) {
     SetUp();
     std::vector<u32> cars;
     for (u32 k = 0; k <= c.count && k < 64; ++k) cars.push_back(car(k, {0, 0, 0}));
-    word(at::car_count) = c.count;
+    word(at::ga_car_count) = c.count;
     follow(cars[c.from]);
-    for (u32 k : c.empty) word(at::car_table + 4 * k) = 0;
+    for (u32 k : c.empty) word(at::ga_car_table + 4 * k) = 0;
     tick();
     press(c.key);
-    const u32 bound = word(at::car_table + 4 * c.to);
+    const u32 bound = word(at::ga_car_table + 4 * c.to);
     SCOPED_TRACE(testing::Message() << (char)c.key << " from car " << c.from << " of " << c.count);
     EXPECT_EQ(test::log, Log{bind_line(c.to, bound)});
     EXPECT_EQ(targets(), (std::array{bound, bound}));
@@ -203,7 +203,7 @@ TEST_F(CarBind, ZAndXBindTheNextAndPreviousOccupiedSlot) {
 
 TEST_F(CarBind, ACarCountOutOfRangeLeavesTheBindAlone) {
   for (u32 count : {0u, 65u}) {
-    word(at::car_count) = count;
+    word(at::ga_car_count) = count;
     tick();
     press('Z');
     EXPECT_EQ(test::log, Log{}) << count << " cars";
@@ -211,7 +211,7 @@ TEST_F(CarBind, ACarCountOutOfRangeLeavesTheBindAlone) {
 }
 
 TEST_F(CarBind, BindingTheNextCarKeepsTheCameraWhereItIs) {
-  word(at::car_count) = 2;
+  word(at::ga_car_count) = 2;
   follow(car(0, {1, 2, 3}, frame(0.5, 0.2)));
   car(1, {-4, 0, 7}, frame(-1.2, 0.3));
   place({5, 6, 7}, frame(-0.3, 0.1));
@@ -240,7 +240,7 @@ struct Teleport : FreeCam {
   const M3 facing_x = {0, 0, -1, 0, 1, 0, 1, 0, 0};  // right -z, up y, forward x
   void SetUp() override {
     FreeCam::SetUp();
-    word(at::car_count) = 1;
+    word(at::ga_car_count) = 1;
     follow(car(0, {3, 0, 0}, facing_x));
     place({0, 0, 0}, frame(0.7, 0.2));
     tick();
@@ -272,7 +272,7 @@ struct BoundCamera : FreeCam {
   const M3 c0 = frame(0.4, 0.2), m0 = frame(-0.3, 0.1);
   void SetUp() override {
     FreeCam::SetUp();
-    word(at::car_count) = 1;
+    word(at::ga_car_count) = 1;
     c = car(0, {10, 1, 5}, c0);
     follow(c);
     place({12, 3, 1}, m0);
@@ -287,8 +287,8 @@ TEST_F(BoundCamera, FollowsAMovingTurningCar) {
   expect_near(orientation(), m0, 5e-7);
   const M3 c1 = frame(1.1, -0.3);
   const V3 p1 = {20, -2, -4};
-  put(c + at::car_basis, c1);
-  put(c + at::car_pos, p1);
+  put(c + at::car_off_basis, c1);
+  put(c + at::car_off_pos, p1);
   tick();
   V3 off{}, want = p1;  // the offset in the car's first frame, carried into its second
   for (int i = 0; i < 9; ++i) off[i / 3] += c0[i] * (V3{2, 2, -4}[i % 3]);
@@ -309,7 +309,7 @@ TEST_F(BoundCamera, ItFliesAlongItsOwnAxes) {
 
 TEST_F(BoundCamera, BoundByRotationItStillLooksAround) {
   press('C');
-  word(at::mouse_x) = 100;
+  word(at::ga_mouse_x) = 100;
   tick();
   expect_near(orientation(), mul(yaw(100 * yaw_per_count), m0), 1e-6);
 }
@@ -319,9 +319,9 @@ TEST_F(BoundCamera, BoundByRotationItStillLooksAround) {
 using Motion = FreeCam;
 
 TEST_F(Motion, ThePointerGoesBackToTheMiddleOfTheGamesRectangle) {
-  test::set_words({{at::mouse_left, 100}, {at::mouse_top, 50}, {at::mouse_right, 900}, {at::mouse_bottom, 650}});
+  test::set_words({{at::ga_mouse_left, 100}, {at::ga_mouse_top, 50}, {at::ga_mouse_right, 900}, {at::ga_mouse_bottom, 650}});
   tick();
-  EXPECT_EQ(test::words({at::mouse_x, at::mouse_y}), (test::values{500, 350}));
+  EXPECT_EQ(test::words({at::ga_mouse_x, at::ga_mouse_y}), (test::values{500, 350}));
 }
 
 // The keys move along the camera's own axes, Shift and Ctrl boosting (Ctrl
@@ -352,7 +352,7 @@ TEST_F(Motion, KeysMoveTheMouseAndRollTurn) {
     place(p, c.from);
     if (c.dx || c.dy) {  // the take-over's call puts the pointer back first
       tick();
-      test::set_words({{at::mouse_x, (u32)c.dx}, {at::mouse_y, (u32)c.dy}});
+      test::set_words({{at::ga_mouse_x, (u32)c.dx}, {at::ga_mouse_y, (u32)c.dy}});
     }
     hold(c.keys);
     SCOPED_TRACE(testing::Message() << c.keys.size() << " keys from " << (char)(c.keys.empty() ? '-' : c.keys.back())
@@ -368,49 +368,49 @@ using ReplayCameraKey = FreeCam;
 
 TEST_F(ReplayCameraKey, LAsksForTheNextReplayCamera) {
   for (u32 shown : {0u, 3u, 7u}) {
-    word(at::replay_camera) = shown;
+    word(at::ga_cam_current) = shown;
     tick();
     press('L');
-    EXPECT_EQ(test::words({at::camera_request, at::camera_request_flag}), (test::values{shown + 1, 1}));
+    EXPECT_EQ(test::words({at::ga_cam_request, at::ga_cam_request_flag}), (test::values{shown + 1, 1}));
     EXPECT_EQ(test::log.back(), test::format("zephal: replay camera -> %u", shown + 1));
   }
 }
 
 // An earlier hand-over is long done (state 0xff); this one waits until the game is done again.
 TEST_F(ReplayCameraKey, AfterCameraEightTheGameIsHandedCameraZero) {
-  test::set_words({{at::replay_camera, 8}, {at::cam0_timer, 5}});
-  host::byte(at::cam0_state) = 0xff;
+  test::set_words({{at::ga_cam_current, 8}, {at::ga_cam0_timer, 5}});
+  host::byte(at::ga_cam0_state) = 0xff;
   tick();
   press('L');
-  EXPECT_EQ(test::words({at::cam0_timer, at::camera_request_flag}), (test::values{0, 0}));
-  EXPECT_EQ((std::array{host::byte(at::cam0_request), host::byte(at::cam0_state)}), (std::array<u8, 2>{1, 0}));
+  EXPECT_EQ(test::words({at::ga_cam0_timer, at::ga_cam_request_flag}), (test::values{0, 0}));
+  EXPECT_EQ((std::array{host::byte(at::ga_cam0_request), host::byte(at::ga_cam0_state)}), (std::array<u8, 2>{1, 0}));
   EXPECT_EQ(test::log, Log{"zephal: replay camera -> 0"});
-  host::byte(at::cam0_state) = 0xff;
+  host::byte(at::ga_cam0_state) = 0xff;
   tick();
-  EXPECT_EQ(host::byte(at::cam0_request), 0);
+  EXPECT_EQ(host::byte(at::ga_cam0_request), 0);
 }
 
 // --- the replay interface held back ---------------------------------------------------
 
-using Suppression = FreeCam;
+using ArmHook = FreeCam;
 
-// A view's camera is the word at view_camera_override + 4v, else at view_camera_base + 4v.
-TEST_F(Suppression, HeldBackWhileAViewShowsItsFreeCamera) {
+// A view's camera is the word at ga_view_cam_override + 4v, else at ga_view_cam_base + 4v.
+TEST_F(ArmHook, HeldBackWhileAViewShowsItsFreeCamera) {
   // view, its two camera words (1: the flown camera, 2: another), the camera's type then; whether it is held back
   const struct { u32 view, top, base, type; i32 held; } cases[] = {
-      {0, 0, 1, at::free_camera, 1},  {0, 1, 0, at::free_camera, 1}, {0, 2, 1, at::free_camera, 0},
-      {0, 1, 1, 3, 0},                {0, 1, 1, at::free_camera, 1}, {1, 1, 0, at::free_camera, 1},
-      {1, 0, 1, at::free_camera, 1}};
+      {0, 0, 1, at::cam_type_free, 1},  {0, 1, 0, at::cam_type_free, 1}, {0, 2, 1, at::cam_type_free, 0},
+      {0, 1, 1, 3, 0},                {0, 1, 1, at::cam_type_free, 1}, {1, 1, 0, at::cam_type_free, 1},
+      {1, 0, 1, at::cam_type_free, 1}};
   for (auto c : cases) {
     SetUp();
-    const u32 flown = host::make_camera(at::free_camera, c.view);
-    word(flown + at::cam_cc) = 11;
+    const u32 flown = host::make_camera(at::cam_type_free, c.view);
+    word(flown + at::cam_off_cc) = 11;
     tick(flown);
-    word(flown + at::cam_type) = c.type;
-    const u32 cams[] = {0, flown, host::make_camera(at::free_camera, c.view)};
-    test::set_words({{at::view_camera_override + 4 * c.view, cams[c.top]}, {at::view_camera_base + 4 * c.view, cams[c.base]}});
+    word(flown + at::cam_off_type) = c.type;
+    const u32 cams[] = {0, flown, host::make_camera(at::cam_type_free, c.view)};
+    test::set_words({{at::ga_view_cam_override + 4 * c.view, cams[c.top]}, {at::ga_view_cam_base + 4 * c.view, cams[c.base]}});
     EXPECT_EQ(z9_zp_ui_suppressed(), c.held) << c.view << " " << c.top << " " << c.base << " " << c.type;
-    EXPECT_EQ(word(flown + at::cam_cc), c.held ? 0u : 11u);
+    EXPECT_EQ(word(flown + at::cam_off_cc), c.held ? 0u : 11u);
   }
 }
 

@@ -41,12 +41,12 @@ struct NoFpuSave : test::plugin {
   void SetUp() override {
     test::plugin::SetUp();
     test::game_in(dir);
-    word(at::car_count) = 2;
+    word(at::ga_car_count) = 2;
     for (u32 i = 0; i < 2; ++i) host::make_car(i, 3.5f * (f32)i, 1, 2);
-    cam = host::make_camera(at::free_camera, 0);
-    word(cam + at::cam_target) = word(cam + at::cam_target2) = word(at::car_table);
-    word(at::view_camera_base) = cam;
-    for (u32 t = 0; t < 300; ++t) word(at::tick) = t, z9_zp_capture();
+    cam = host::make_camera(at::cam_type_free, 0);
+    word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = word(at::ga_car_table);
+    word(at::ga_view_cam_base) = cam;
+    for (u32 t = 0; t < 300; ++t) word(at::ga_tick) = t, z9_zp_capture();
   }
 };
 

@@ -47,20 +47,20 @@ void mess_up_fpu() {
 #define HANDLER extern "C" __attribute__((force_align_arg_pointer, noinline))
 
 HANDLER i32 z9_zp_freecam_tick(u32 cam) {
-  SEE(freecam_h, routine::camera);
+  SEE(freecam_h, routine::freecam);
   freecam_h.arg = cam;
   mess_up_fpu();
   return freecam_h.result;
 }
 HANDLER i32 z9_zp_ui_suppressed() {
-  SEE(arm_h, routine::replay_ui);
+  SEE(arm_h, routine::arm);
   return arm_h.result;
 }
 HANDLER void z9_zp_capture() {
   SEE(capture_h, routine::tick);
   mess_up_fpu();
 }
-HANDLER void z9_zp_frame() { SEE(frame_h, routine::frame); }
+HANDLER void z9_zp_frame() { SEE(frame_h, routine::aux); }
 
 namespace {
 
@@ -127,9 +127,9 @@ TEST_F(Stubs, CallSitesSkipOrRunTheCalleeAsTheHandlerSays) {
     u32 site;
     routine callee;
     handler *h;
-  } sites[] = {{host::site_case7, routine::camera, &freecam_h}, {host::site_case30, routine::camera, &freecam_h},
-               {host::site_arm1, routine::replay_ui, &arm_h},   {host::site_arm2, routine::replay_ui, &arm_h},
-               {host::site_arm3, routine::replay_ui, &arm_h}};
+  } sites[] = {{host::site_case7, routine::freecam, &freecam_h}, {host::site_case30, routine::freecam, &freecam_h},
+               {host::site_arm1, routine::arm, &arm_h},   {host::site_arm2, routine::arm, &arm_h},
+               {host::site_arm3, routine::arm, &arm_h}};
   for (auto &k : sites)
     for (u32 flags : {all_flags, no_flags})
       for (i32 result : {1, (i32)0x80000000, 0}) {  // any nonzero word skips, not just its low bits
@@ -181,15 +181,15 @@ TEST_F(Stubs, CaptureRunsBeforeTheTickBodyWhichFindsItsPrologueDone) {
 
 TEST_F(Stubs, FrameRunsTheRoutineThenTheHandlerAndDropsTheResult) {
   int served = 0;
-  host::services().frame = [&] {
+  host::services().aux = [&] {
     ++served;
     return 0xc0ffee01u;
   };
   for (u32 flags : {all_flags, no_flags}) {
     SCOPED_TRACE(testing::Message() << "flags " << std::hex << flags);
-    const u32 calls = entry_of(routine::frame).calls;
+    const u32 calls = entry_of(routine::aux).calls;
     run r(host::site_frame, 0x5eed5eed, flags);
-    const host::routine_entry &e = entry_of(routine::frame);
+    const host::routine_entry &e = entry_of(routine::aux);
     ASSERT_EQ(e.calls, calls + 1);
     EXPECT_EQ(frame_h.callee_calls, calls + 1);  // the routine ran first
     EXPECT_EQ(regs(e), regs(r.c.in));

@@ -32,9 +32,9 @@ void fill(freecam_record &r) {
 }
 
 void track(const char *first, const char *second, u32 number = 3) {
-  word(at::track_dir) = first ? test::game_string(first) : 0;
-  word(at::track_number) = number;
-  word(at::track_names + 4 * number) = second ? test::game_string(second) : 0;
+  word(at::ga_track_dir) = first ? test::game_string(first) : 0;
+  word(at::ga_track_number) = number;
+  word(at::ga_track_names + 4 * number) = second ? test::game_string(second) : 0;
 }
 
 struct Presets : test::plugin {
@@ -49,8 +49,8 @@ struct Presets : test::plugin {
     zp_load_settings();
     track("tracks\\", "alpine");
     for (u32 i = 0; i < 5; ++i) cars[i] = host::make_car(i, 0, 0, 0);
-    word(at::car_count) = 5;
-    cam = host::make_camera(at::free_camera, 0);
+    word(at::ga_car_count) = 5;
+    cam = host::make_camera(at::cam_type_free, 0);
   }
   void fly() {
     zp[0].active = 1;
@@ -66,7 +66,7 @@ struct Presets : test::plugin {
     host::release_all_keys();
     z9_zp_frame();
   }
-  std::array<u32, 2> targets() { return {word(cam + at::cam_target), word(cam + at::cam_target2)}; }
+  std::array<u32, 2> targets() { return {word(cam + at::cam_off_target), word(cam + at::cam_off_target2)}; }
 };
 
 // --- the preset file's path ------------------------------------------------------------
@@ -157,8 +157,8 @@ TEST_F(PresetRecall, TheDigitBringsBackTheSavedPresetBitForBitAndShowsItAtOnce) 
   for (auto &[k, v] : floats) EXPECT_EQ(bits(field(zp[0], k)), hex(v)) << k;
   EXPECT_EQ(std::tuple(zp[0].bind_pos, zp[0].bind_rot, zp[0].car, zp[0].car_obj), std::tuple(1u, 0u, 3, cars[3]));
   EXPECT_EQ(targets(), (std::array{cars[3], cars[3]}));
-  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_pos), &zp[0].x, 12), 0);
-  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_orient), zp[0].m, 36), 0);
+  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_off_pos), &zp[0].x, 12), 0);
+  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_off_orient), zp[0].m, 36), 0);
 }
 
 TEST_F(PresetRecall, HandEditedValuesReadAsHexLikeStrtoulAndMissingOnesKeepTheField) {
@@ -176,18 +176,18 @@ TEST_F(PresetRecall, HandEditedValuesReadAsHexLikeStrtoulAndMissingOnesKeepTheFi
 
 TEST_F(PresetRecall, ACarOutsideTheReplaysCarsNamesItsLastCar) {
   fly();
-  word(at::car_table + 8) = 0;                // slot 2 empty
-  word(at::car_table + 4 * 64) = cars[1];     // whatever the game keeps past its table
-  // car as written, car count, car recalled, slot bound then (-1: the car object stays)
-  const struct { const char *car; u32 count; i32 want, slot; } cases[] = {
+  word(at::ga_car_table + 8) = 0;                // entry 2 empty
+  word(at::ga_car_table + 4 * 64) = cars[1];     // whatever the game keeps past its table
+  // car as written, car count, car recalled, entry bound then (-1: the car object stays)
+  const struct { const char *car; u32 count; i32 want, entry; } cases[] = {
       {"-3", 5, 4, 4}, {"7", 5, 4, 4}, {"5", 5, 4, 4}, {"4", 5, 4, 4}, {"7", 0, 0, 0},
       {"2", 5, 2, -1}, {"", 5, 0, 0},  {"64", 70, 64, -1}};
   for (auto c : cases) {
-    zp[0].car_obj = word(cam + at::cam_target) = word(cam + at::cam_target2) = 0x1234;
-    word(at::car_count) = c.count;
+    zp[0].car_obj = word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = 0x1234;
+    word(at::ga_car_count) = c.count;
     test::write_text(ini, std::string("[Pos6]\nused=1\ncar=") + c.car + "\n");
     zp_preset_apply(6);
-    const u32 car = c.slot < 0 ? 0x1234 : cars[c.slot];
+    const u32 car = c.entry < 0 ? 0x1234 : cars[c.entry];
     EXPECT_EQ(std::tuple(zp[0].car, zp[0].car_obj), std::tuple(c.want, car)) << "car " << c.car << " of " << c.count;
     EXPECT_EQ(targets(), (std::array{car, car}));
   }
@@ -205,7 +205,7 @@ TEST_F(PresetRecall, AnEmptyPresetChangesNothing) {
       zp_preset_apply(3);
       EXPECT_EQ(memcmp(&before, &zp[0], sizeof before), 0);
       EXPECT_EQ(test::log, strs{"zephal: preset 3 empty"});
-      EXPECT_EQ(std::pair(word(at::camera_request_flag), g_pending_preset), std::pair(0u, -1));
+      EXPECT_EQ(std::pair(word(at::ga_cam_request_flag), g_pending_preset), std::pair(0u, -1));
     }
 }
 
@@ -224,22 +224,22 @@ TEST_F(PresetRecall, WithTheCameraOffItWaitsForTheFreeCamerasFirstTick) {
   test::write_text(ini, "[Pos4]\nused=1\nx=3F800000\n[Pos5]\nused=1\nx=40000000\n");
   press(4);
   press(5);  // the second recall replaces the first
-  EXPECT_EQ((std::array{word(at::camera_request), word(at::camera_request_flag)}), (std::array{7u, 1u}));
+  EXPECT_EQ((std::array{word(at::ga_cam_request), word(at::ga_cam_request_flag)}), (std::array{7u, 1u}));
   EXPECT_EQ(test::log, strs{});
   test::write_text(ini, "[Pos5]\nused=1\nx=40400000\nz=00000000\nm8=3F800000\n");  // at z 0, facing +z
-  const u32 view1 = host::make_camera(at::free_camera, 1), view2 = host::make_camera(at::free_camera, 2);
-  word(at::camera_request_flag) = 0;
+  const u32 view1 = host::make_camera(at::cam_type_free, 1), view2 = host::make_camera(at::cam_type_free, 2);
+  word(at::ga_cam_request_flag) = 0;
   z9_zp_freecam_tick(view1);
   EXPECT_EQ(bits(zp[0].x), 0u) << "not for view 1";
-  EXPECT_EQ(word(at::camera_request_flag), 0u) << "nor asked for again";
+  EXPECT_EQ(word(at::ga_cam_request_flag), 0u) << "nor asked for again";
   host::set_key('W', true);  // the recall's tick flies on from the recalled pose
   z9_zp_freecam_tick(view2);
   host::release_all_keys();
-  EXPECT_EQ(word(view2 + at::cam_pos), 0x40400000u);
-  EXPECT_NE(word(view2 + at::cam_pos + 8), 0u) << "moved forward from the recalled pose";
+  EXPECT_EQ(word(view2 + at::cam_off_pos), 0x40400000u);
+  EXPECT_NE(word(view2 + at::cam_off_pos + 8), 0u) << "moved forward from the recalled pose";
   set_bits(zp[0].x, 0);
   z9_zp_freecam_tick(view2);
-  EXPECT_EQ(word(view2 + at::cam_pos), 0u) << "recalled once";
+  EXPECT_EQ(word(view2 + at::cam_off_pos), 0u) << "recalled once";
 }
 
 // --- the digit keys ---------------------------------------------------------------------
@@ -259,7 +259,7 @@ TEST_F(DigitKeys, EachDigitPressActsOnceInAscendingOrder) {
   press(2);
   press(2, true);
   host::set_key(at::digit(7), true);
-  word(at::game_mode) = 0;
+  word(at::ga_mode) = 0;
   z9_zp_frame();
   EXPECT_EQ(g_prev_num[7], 0u);  // outside replay playback the digits are not even looked at
   EXPECT_EQ(test::log, (strs{"zephal: preset 2 empty", "zephal: preset 1 empty", "zephal: preset 5 empty",

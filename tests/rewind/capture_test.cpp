@@ -53,13 +53,13 @@ TEST(SlotWriter, StreamingWritesWhatPlainCopiesWriteAtEveryLineOffsetAndNothingB
 // The game patterned by seed; the car count and table, the mode and the mark
 // words stay.
 void fill_game(u32 seed) {
-  bytes keep((u8 *)at::car_count, (u8 *)at::car_count + 0x128);
-  u32 kept[] = {word(at::game_mode), word(at::mark_index), word(at::mark_array)};
+  bytes keep((u8 *)at::ga_car_count, (u8 *)at::ga_car_count + 0x128);
+  u32 kept[] = {word(at::ga_mode), word(at::ga_mark_index), word(at::ga_mark_array)};
   for (u32 a = host::code_end; a < host::image_end; a += 4) word(a) = (a ^ seed) * 2654435761u + seed;
-  memcpy((void *)at::car_count, keep.data(), keep.size());
-  word(at::game_mode) = kept[0];
-  word(at::mark_index) = kept[1];
-  word(at::mark_array) = kept[2];
+  memcpy((void *)at::ga_car_count, keep.data(), keep.size());
+  word(at::ga_mode) = kept[0];
+  word(at::ga_mark_index) = kept[1];
+  word(at::ga_mark_array) = kept[2];
 }
 
 struct Capture : test::plugin {
@@ -70,15 +70,15 @@ struct Capture : test::plugin {
     cfg_rewind_effects = fx, cfg_rewind_ticks = slots;
     car_objs.clear();
     for (u32 i = 0; i < cars; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
-    word(at::car_count) = cars;
+    word(at::ga_car_count) = cars;
     marks.assign(m * 13844 + 32, 0);
     for (u32 i = 0; i < marks.size(); ++i) marks[i] = (u8)(i * 13 + m);
-    word(at::mark_array) = (u32)(uintptr_t)marks.data() + 1;  // records off any alignment
-    word(at::mark_index) = m - 1;
+    word(at::ga_mark_array) = (u32)(uintptr_t)marks.data() + 1;  // records off any alignment
+    word(at::ga_mark_index) = m - 1;
   }
   void capture(u32 first, u32 last) {
     for (u32 t = first; t - first <= last - first; ++t) {
-      word(at::tick) = t;
+      word(at::ga_tick) = t;
       z9_zp_capture();
     }
   }
@@ -90,9 +90,9 @@ struct Capture : test::plugin {
   // The same, with tick t's slot as a plain capture of the game now writes it.
   bytes plain_capture(bytes near, u32 t) const {
     bytes slot(zp_slot_size);
-    u32 head[4] = {t, word(at::tick_alt), word(at::car_count), 0};
+    u32 head[4] = {t, word(at::ga_tick_alt), word(at::ga_car_count), 0};
     memcpy(slot.data(), head, sizeof head);
-    zp_walk_slot(slot.data(), word(at::car_count), zp_to_slot, 0);
+    zp_walk_slot(slot.data(), word(at::ga_car_count), zp_to_slot, 0);
     u32 k = t % zp_ring_count;
     std::copy(slot.begin(), slot.end(), near.begin() + (k ? zp_slot_size : 0));
     return near;
@@ -111,10 +111,10 @@ TEST_F(Capture, EveryLapWritesTheBytesOfAPlainCaptureAndLeavesTheNeighboursAlone
       fill_game(lap * 100 + c.cars);
       for (u32 t = lap * 128 + 60; t < lap * 128 + 77; ++t) {
         SCOPED_TRACE(testing::Message() << "tick " << t);
-        for (u32 i = 0; i < c.cars; ++i) word(at::car_table + 4 * i) = t % 5 == i ? 0 : car_objs[i];  // a car missing
-        word(at::mark_array) = t % 7 ? (u32)(uintptr_t)marks.data() + 1 : 0;  // now and then the mark array
+        for (u32 i = 0; i < c.cars; ++i) word(at::ga_car_table + 4 * i) = t % 5 == i ? 0 : car_objs[i];  // a car missing
+        word(at::ga_mark_array) = t % 7 ? (u32)(uintptr_t)marks.data() + 1 : 0;  // now and then the mark array
         const bytes before = around(t);
-        word(at::tick) = t;
+        word(at::ga_tick) = t;
         z9_zp_capture();
         ASSERT_TRUE(around(t) == plain_capture(before, t));
       }
@@ -126,9 +126,9 @@ TEST_F(Capture, ARebuiltRingStartsItsFirstLapAgainWithTheSameBytes) {
   setup(2, 1, 3, 128);
   capture(0, 300);
   host::make_car(2, 0, 0, 0);
-  word(at::car_count) = 3;  // another car count: a new ring
+  word(at::ga_car_count) = 3;  // another car count: a new ring
   fill_game(9);
-  word(at::tick) = 301;
+  word(at::ga_tick) = 301;
   z9_zp_capture();
   EXPECT_TRUE(around(301) == plain_capture(bytes(3 * zp_slot_size), 301));
   fill_game(10);
@@ -156,7 +156,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
     setup(1, 0, 0, c.slots);
     for (const step &s : c.steps) {
       for (u32 i = 1; i < s.cars; ++i) host::make_car(i, 0, 0, 0);
-      word(at::car_count) = s.cars;
+      word(at::ga_car_count) = s.cars;
       capture(s.first, s.last);
     }
     u32 want = 0xdeadbeef, got = 0xfeedface;
@@ -173,7 +173,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
   // The seek lands there: at tick 310 of the 3-car ring, back beyond the ring.
   setup(2, 0, 0, 128), capture(0, 300);
   host::make_car(2, 0, 0, 0);
-  word(at::car_count) = 3;
+  word(at::ga_car_count) = 3;
   capture(301, 310);
   test::log.clear(), zp_seek(-1000);
   EXPECT_EQ(test::log.back(), "zephal: rewound to tick 301 (-9)");

@@ -45,7 +45,7 @@ struct Ring : test::plugin {
 
   void SetUp() override {  // small slots unless a test wants more: one car, no marks, no effects
     test::plugin::SetUp();
-    word(at::mark_index) = ~0u;
+    word(at::ga_mark_index) = ~0u;
     cfg_rewind_effects = 0;
     cars(1);
   }
@@ -58,35 +58,35 @@ struct Ring : test::plugin {
   void cars(u32 n) {
     car_objs.clear();
     for (u32 i = 0; i < n; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
-    word(at::car_count) = n;
+    word(at::ga_car_count) = n;
   }
   void mark_sections(u32 m) {
-    marks.assign(m * at::mark_record + 1, 0);
-    word(at::mark_array) = (u32)(uintptr_t)marks.data();
-    word(at::mark_index) = m - 1;
+    marks.assign(m * at::mark_record_size + 1, 0);
+    word(at::ga_mark_array) = (u32)(uintptr_t)marks.data();
+    word(at::ga_mark_index) = m - 1;
   }
-  u8 *mark(u32 i) { return &marks[i * at::mark_record + mark_entry]; }
+  u8 *mark(u32 i) { return &marks[i * at::mark_record_size + mark_entry]; }
   void capture(u32 first, u32 last) {
     for (u32 t = first; t - first <= last - first; ++t) {
       word(at::filed_word) = t * 7;  // tells the slots apart
-      word(at::tick) = t;
+      word(at::ga_tick) = t;
       z9_zp_capture();
     }
   }
   // Patterns the game's data and the mark records, keeping the game mode, the
   // words that locate the marks and the car count and table.
   void fill(u32 seed) {
-    const bytes cars = mem(at::car_count, 0x128);
-    const u32 kept[] = {word(at::game_mode), word(at::mark_index), word(at::mark_array)};
+    const bytes cars = mem(at::ga_car_count, 0x128);
+    const u32 kept[] = {word(at::ga_mode), word(at::ga_mark_index), word(at::ga_mark_array)};
     for (u32 a = data_begin; a < data_end; ++a) host::byte(a) = pattern(a, seed);
     for (u32 i = 0; i < marks.size(); ++i) marks[i] = pattern(i, seed + 77);
-    memcpy((void *)(uintptr_t)at::car_count, cars.data(), cars.size());
-    word(at::game_mode) = kept[0];
-    word(at::mark_index) = kept[1];
-    word(at::mark_array) = kept[2];
+    memcpy((void *)(uintptr_t)at::ga_car_count, cars.data(), cars.size());
+    word(at::ga_mode) = kept[0];
+    word(at::ga_mark_index) = kept[1];
+    word(at::ga_mark_array) = kept[2];
   }
   void rewind_from(u32 now, i32 delta) {
-    word(at::tick) = now;
+    word(at::ga_tick) = now;
     zp_rewind(delta);
   }
 };
@@ -103,7 +103,7 @@ TEST_F(Slot, HoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
     cfg_rewind_ticks = 128;
     race(n, m, fx);
     fill(n);
-    word(at::tick) = 300;
+    word(at::ga_tick) = 300;
     z9_zp_capture();
     ASSERT_EQ(zp_slot_size, fx ? 2772 * n + 125072 + 8 * m : 2772 * n + 7856);
     const u8 *s = zp_slot(300);
@@ -112,11 +112,11 @@ TEST_F(Slot, HoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
       EXPECT_EQ(bytes(s + off, s + off + want.size()), want) << "at slot offset " << off;
       off += want.size();
     };
-    u32 header[4] = {300, word(at::tick_alt), n, 0};
+    u32 header[4] = {300, word(at::ga_tick_alt), n, 0};
     expect(bytes((u8 *)header, (u8 *)(header + 4)));
     for (u32 i = 0; i < (fx ? 11 : 8); ++i) {
       expect(mem(regions[i].addr, regions[i].len));
-      for (u32 k = 0; i == 0 && k < n; ++k) expect(mem(car_objs[k], at::car_block));
+      for (u32 k = 0; i == 0 && k < n; ++k) expect(mem(car_objs[k], at::car_block_size));
     }
     for (u32 i = 0; fx && i < m; ++i) expect(bytes(mark(i), mark(i) + mark_entry_size));
     EXPECT_EQ(off, zp_slot_size);
@@ -128,24 +128,24 @@ TEST_F(Slot, RewindRestoresEveryCapturedByteAndNothingElse) {
   cfg_rewind_ticks = 128;
   race(3, 3, 1);
   fill(1);
-  word(at::tick) = 500;
+  word(at::ga_tick) = 500;
   bytes captured = image(), captured_marks = marks;
   z9_zp_capture();
   fill(2);
-  word(at::replay_camera) = 3;
-  word(at::game_mode) = 0x51ed;  // the rewind neither looks at the mode nor keeps it
+  word(at::ga_cam_current) = 3;
+  word(at::ga_mode) = 0x51ed;  // the rewind neither looks at the mode nor keeps it
   bytes want = image();
   rewind_from(503, -3);
   for (span r : regions) memcpy(&want[r.addr - data_begin], &captured[r.addr - data_begin], r.len);
-  for (u32 car : car_objs) memcpy(&want[car - data_begin], &captured[car - data_begin], at::car_block);
-  word_in(want, at::paused) = 1;
-  word_in(want, at::control) = 5;
-  word_in(want, at::camera_request) = 3;
-  word_in(want, at::camera_request_flag) = 1;
-  word_in(want, at::half_tick) = word_in(captured, at::tick_alt) >> 1;
+  for (u32 car : car_objs) memcpy(&want[car - data_begin], &captured[car - data_begin], at::car_block_size);
+  word_in(want, at::ga_pause) = 1;
+  word_in(want, at::ga_control) = 5;
+  word_in(want, at::ga_cam_request) = 3;
+  word_in(want, at::ga_cam_request_flag) = 1;
+  word_in(want, at::ga_half_tick) = word_in(captured, at::ga_tick_alt) >> 1;
   EXPECT_EQ(diff(want), "");
-  for (u32 b = 0; b < 3 * at::mark_record; ++b)
-    ASSERT_EQ(marks[b], b % at::mark_record - mark_entry < 8 ? captured_marks[b] : pattern(b, 2 + 77)) << b;
+  for (u32 b = 0; b < 3 * at::mark_record_size; ++b)
+    ASSERT_EQ(marks[b], b % at::mark_record_size - mark_entry < 8 ? captured_marks[b] : pattern(b, 2 + 77)) << b;
   EXPECT_EQ(test::log.back(), "zephal: rewound to tick 500 (-3)");
 }
 
@@ -154,13 +154,13 @@ TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZeros) {
   race(3, 2, 1);
   fill(1);
   capture(40, 40);
-  word(at::car_table + 4) = 0;
-  word(at::mark_array) = 0;
+  word(at::ga_car_table + 4) = 0;
+  word(at::ga_mark_array) = 0;
   capture(808, 808);
-  word(at::car_table + 4) = car_objs[1];
-  word(at::mark_array) = (u32)(uintptr_t)marks.data();
+  word(at::ga_car_table + 4) = car_objs[1];
+  word(at::ga_mark_array) = (u32)(uintptr_t)marks.data();
   rewind_from(809, -1);
-  EXPECT_EQ(mem(car_objs[1], at::car_block), bytes(at::car_block, 0));
+  EXPECT_EQ(mem(car_objs[1], at::car_block_size), bytes(at::car_block_size, 0));
   for (u32 i = 0; i < 2; ++i) EXPECT_EQ(bytes(mark(i), mark(i) + mark_entry_size), bytes(8, 0)) << "mark " << i;
 }
 
@@ -168,8 +168,8 @@ TEST_F(Slot, ACarOrMarkArrayMissingAtRestoreIsLeftAlone) {
   race(3, 2, 1);
   capture(40, 40);
   fill(1);
-  word(at::car_table + 8) = 0;
-  word(at::mark_array) = 0;
+  word(at::ga_car_table + 8) = 0;
+  word(at::ga_mark_array) = 0;
   const bytes car2 = mem(car_objs[2], host::car_object_size), marks_before = marks;
   rewind_from(41, -1);
   EXPECT_EQ(mem(car_objs[2], host::car_object_size), car2);
@@ -182,9 +182,9 @@ using Building = Ring;
 
 TEST_F(Building, TheFirstCaptureInAReplayBuildsItAFailedAllocationIsRetried) {
   cfg_rewind_ticks = 100;  // fewer than 128 slots are not built
-  word(at::game_mode) = at::menu_mode;
+  word(at::ga_mode) = at::mode_menu;
   capture(8, 8);
-  word(at::game_mode) = at::replay_mode;
+  word(at::ga_mode) = at::mode_replay;
   host::fail_virtual_alloc(1);
   capture(9, 9);
   EXPECT_EQ(zp_snapshot_exists(9), 0);
@@ -198,9 +198,9 @@ TEST_F(Building, ANewCarCountUpTo16StartsAnEmptyRingAndReleasesTheOld) {
   cfg_rewind_ticks = 128;
   cars(16);
   for (u32 n : {0u, 17u, 0xffffffffu, 16u}) {
-    word(at::car_count) = 1;
+    word(at::ga_car_count) = 1;
     capture(10, 10);
-    word(at::car_count) = n;
+    word(at::ga_car_count) = n;
     capture(11, 11);
     EXPECT_EQ(zp_snapshot_exists(10), n == 16 ? 0 : 1) << n << " cars";
   }
@@ -219,7 +219,7 @@ TEST_F(Building, MarkSectionsUpTo4096AreFiledMoreAreNot) {
   for (auto c : cases) {
     zp_ring_reset();
     test::log.clear();
-    word(at::mark_index) = c.index;
+    word(at::ga_mark_index) = c.index;
     capture(10, 11);
     EXPECT_EQ(test::log, list{ring_line(2772 + 125072 + 8 * c.entries)}) << "index " << c.index;
   }
@@ -230,9 +230,9 @@ TEST_F(Building, AChangedMarkCountRebuildsTheRingOnlyWhenItHoldsEffects) {
     zp_ring_reset();
     cfg_rewind_effects = fx;
     mark_sections(10);
-    word(at::mark_index) = 1;
+    word(at::ga_mark_index) = 1;
     capture(1, 1);
-    word(at::mark_index) = 9;
+    word(at::ga_mark_index) = 9;
     capture(2, 2);
     EXPECT_EQ(zp_snapshot_exists(1), fx ? 0 : 1) << "effects " << fx;
   }
@@ -274,10 +274,10 @@ TEST_F(Seek, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
     zp_ring_reset();
     capture(c.first, c.last);
     test::log.clear();
-    word(at::tick) = c.now;
-    word(at::replay_camera) = c.cam;
-    word(at::paused) = 0;
-    word(at::camera_request) = word(at::camera_request_flag) = 0xaa;
+    word(at::ga_tick) = c.now;
+    word(at::ga_cam_current) = c.cam;
+    word(at::ga_pause) = 0;
+    word(at::ga_cam_request) = word(at::ga_cam_request_flag) = 0xaa;
     const bytes before = image();
     c.op == 's' ? zp_seek(c.delta) : zp_rewind(c.delta);
     EXPECT_EQ(test::log.empty() ? "" : test::log.back(), c.msg);
@@ -286,10 +286,10 @@ TEST_F(Seek, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
       EXPECT_EQ(diff(before), "");
       continue;
     }
-    EXPECT_EQ((std::array{word(at::filed_word), word(at::tick), word(at::paused), word(at::control)}),
+    EXPECT_EQ((std::array{word(at::filed_word), word(at::ga_tick), word(at::ga_pause), word(at::ga_control)}),
               (std::array{t * 7, t, 1u, 5u}));
     const bool asked = c.cam >= 1 && c.cam <= 8;
-    EXPECT_EQ((std::array{word(at::camera_request), word(at::camera_request_flag)}),
+    EXPECT_EQ((std::array{word(at::ga_cam_request), word(at::ga_cam_request_flag)}),
               (std::array{asked ? c.cam : 0xaau, asked ? 1u : 0xaau}));
   }
 }
@@ -309,16 +309,16 @@ struct ForwardSeek : Ring {
   void SetUp() override {
     Ring::SetUp();
     capture(0, 100);
-    word(at::paused) = 1;
+    word(at::ga_pause) = 1;
     test::log.clear();
   }
   // The tick at which a capture paused the replay with control word 5; 1 for
   // a pause without it; 0 for none.
   u32 paused_at(u32 first, u32 last) {
-    word(at::control) = 0;
+    word(at::ga_control) = 0;
     for (u32 t = first;; ++t) {
       capture(t, t);
-      if (word(at::paused)) return word(at::control) == 5 ? t : 1;
+      if (word(at::ga_pause)) return word(at::ga_control) == 5 ? t : 1;
       if (t == last) return 0;
     }
   }
@@ -326,7 +326,7 @@ struct ForwardSeek : Ring {
 
 TEST_F(ForwardSeek, RunsTheReplayQuietlyAndPausesAtTheTarget) {
   zp_seek(+64);
-  EXPECT_EQ((std::array{word(at::paused), word(at::control), word(at::half_tick)}), (std::array{0u, 5u, 82u}));
+  EXPECT_EQ((std::array{word(at::ga_pause), word(at::ga_control), word(at::ga_half_tick)}), (std::array{0u, 5u, 82u}));
   EXPECT_EQ(test::log, list{});
   EXPECT_EQ(paused_at(101, 200), 164u);
 }
@@ -338,11 +338,11 @@ TEST_F(ForwardSeek, ItStopsAtTheTargetUnlessARewindOrLeavingTheReplayAbandonsIt)
       {"a tick past the target", [](auto &) {}, 170, 170, 170},
       {"nothing filed", [](auto &) { cfg_rewind = 0; }, 101, 200, 164},
       {"a second seek counts from the tick reached", [](auto &f) { f.capture(101, 120), zp_seek(+10); }, 121, 200, 130},
-      {"a rewind", [](auto &f) { f.capture(101, 110), zp_seek(-5), word(at::paused) = 0; }, 106, 200, 0},
+      {"a rewind", [](auto &f) { f.capture(101, 110), zp_seek(-5), word(at::ga_pause) = 0; }, 106, 200, 0},
       {"a frame pass outside the replay",
-       [](auto &) { word(at::game_mode) = at::menu_mode, z9_zp_frame(), word(at::game_mode) = at::replay_mode; }, 102, 200, 0},
+       [](auto &) { word(at::ga_mode) = at::mode_menu, z9_zp_frame(), word(at::ga_mode) = at::mode_replay; }, 102, 200, 0},
       {"a capture outside the replay",
-       [](auto &f) { word(at::game_mode) = at::menu_mode, f.capture(101, 101), word(at::game_mode) = at::replay_mode; },
+       [](auto &f) { word(at::ga_mode) = at::mode_menu, f.capture(101, 101), word(at::ga_mode) = at::mode_replay; },
        102, 200, 0},
   };
   for (auto &c : cases) {
@@ -358,7 +358,7 @@ TEST_F(ForwardSeek, ATargetBeyondTheLastTickWaitsThere) {
   zp_ring_reset();
   capture(0xffffff00, 0xfffffff0);
   zp_seek(+64);
-  EXPECT_EQ(word(at::half_tick), 0x7fffffffu);
+  EXPECT_EQ(word(at::ga_half_tick), 0x7fffffffu);
   EXPECT_EQ(paused_at(0xfffffff1, 0xffffffff), 0xffffffffu);
 }
 
@@ -403,7 +403,7 @@ TEST_F(ReplayKeys, SeekKeysFireAtThePressAfterTheDelayAndThenEveryRepeat) {
     zp_keys_reset();
     host::release_all_keys();
     seeks.clear();
-    word(at::tick) = 760;
+    word(at::ga_tick) = 760;
     cfg_rewind_delay = r.delay;
     for (u32 ms = 0, e = 0; ms <= r.end; ms += 10)
       pass(ms, e < r.keys.size() && r.keys[e].first == ms ? r.keys[e++].second : std::vector<int>{});
@@ -413,27 +413,27 @@ TEST_F(ReplayKeys, SeekKeysFireAtThePressAfterTheDelayAndThenEveryRepeat) {
 
 TEST_F(ReplayKeys, ThePauseKeyTogglesTheLowestBitOncePerPress) {
   for (u32 ms = 0; ms <= 500; ms += 10) pass(ms, {at::space});
-  EXPECT_EQ((std::array{word(at::paused), word(at::control)}), (std::array{1u, 5u}));
+  EXPECT_EQ((std::array{word(at::ga_pause), word(at::ga_control)}), (std::array{1u, 5u}));
   pass(510, {-at::space});
   pass(520, {at::space});
-  EXPECT_EQ(word(at::paused), 0u);
-  word(at::paused) = 2;  // bit 0 clear: paused next
+  EXPECT_EQ(word(at::ga_pause), 0u);
+  word(at::ga_pause) = 2;  // bit 0 clear: paused next
   pass(530, {-at::space});
   pass(540, {at::space});
-  EXPECT_EQ(word(at::paused), 1u);
+  EXPECT_EQ(word(at::ga_pause), 1u);
 }
 
 TEST_F(ReplayKeys, OutsideReplayNothingActs) {
   pass(0, {at::space});
-  for (u32 mode : {at::menu_mode, at::replay_mode + 1}) {  // modes below and above the replay's
-    word(at::game_mode) = mode;
-    word(at::paused) = 0;
+  for (u32 mode : {at::mode_menu, at::mode_replay + 1}) {  // modes below and above the replay's
+    word(at::ga_mode) = mode;
+    word(at::ga_pause) = 0;
     for (u32 ms = 10; ms <= 1500; ms += 10) pass(ms, {-at::space, at::comma, at::period, at::ctrl, at::digit(4)});
     EXPECT_EQ(test::log, list{});
   }
-  word(at::game_mode) = at::replay_mode;  // space still counts as held from the last replay pass
+  word(at::ga_mode) = at::mode_replay;  // space still counts as held from the last replay pass
   pass(1510, {-at::comma, -at::period, -at::ctrl, -at::digit(4), at::space});
-  EXPECT_EQ(word(at::paused), 0u);
+  EXPECT_EQ(word(at::ga_pause), 0u);
 }
 
 TEST_F(ReplayKeys, APassAsksForShiftAndCtrlThenPauseBackForwardThenTheTenDigits) {
@@ -447,7 +447,7 @@ TEST_F(ReplayKeys, APassAsksForShiftAndCtrlThenPauseBackForwardThenTheTenDigits)
 }
 
 TEST_F(ReplayKeys, DigitKeysComeLastAndSaveWithTheCtrlOfTheSamePass) {
-  word(at::tick) = 700;
+  word(at::ga_tick) = 700;
   pass(0, {at::ctrl, at::comma, at::digit(4)});  // a save of preset 4, with no track loaded here
   EXPECT_EQ(test::log, (list{"zephal: rewound to tick 60 (-640)", "zephal: preset: no track path"}));
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/game_view.h"
+#include "base/game_memory.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ std::vector<game_word> read_words(const std::vector<std::string> &files, const s
 
 struct GameWords : ::testing::Test {
   std::vector<game_word> plugin =
-      read_words({"base/game_view.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
-  std::vector<game_word> sim = read_words({"sim/replay_model.h"}, "gw|gb");
+      read_words({"base/game_memory.h", "freecam/game_words.h", "rewind/ring.h", "presets/preset_file.h"}, "ga");
+  std::vector<game_word> sim = read_words({"sim/replay_model.h"}, "ga");
 };
 
 TEST_F(GameWords, AnAddressInBothListsHasTheSameNameInBoth) {

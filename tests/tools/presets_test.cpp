@@ -30,7 +30,7 @@ struct Presets : test::plugin {
     test::plugin::SetUp();
     test::game_in(dir, 3);
     for (u32 i = 0; i < 5; ++i) host::make_car(i, 0, 0, 0);
-    word(at::car_count) = 5;
+    word(at::ga_car_count) = 5;
     cam = host::make_camera(7, 0);
   }
   // The plug-in's own save of a pose under Ctrl+n.
@@ -64,7 +64,7 @@ const std::vector<u32> odd = {
 const std::vector<u32> plain = {0x41280000, 0x40000000, 0xC0400000, 0, 0, 0xBF800000, 0, 0x3F800000, 0,
                                 0x3F800000, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 4};
 
-TEST_F(Presets, ListShowsEverySlotAndWhatIsWrongWithDamagedOnes) {
+TEST_F(Presets, ListShowsEveryPresetAndWhatIsWrongWithDamagedOnes) {
   save(1, odd), save(4, plain);
   std::ofstream(file, std::ios::app) << "[Pos7]\r\nused=1\r\nx=1.5\r\ncar=abc\r\n[Pos8]\r\nused=yes\r\nx=0\r\n";
   const test::ran r = tool({"list", file});
@@ -168,7 +168,7 @@ TEST_F(Presets, ABadTextIsRefusedWithItsLineAndNothingIsWritten) {
   EXPECT_EQ(test::read_text(file), saved);
 }
 
-TEST_F(Presets, CopyGoesToAnotherSlotOrTrackButNeverOverAPresetUnasked) {
+TEST_F(Presets, CopyGoesToAnotherNumberOrTrackButNeverOverAPresetUnasked) {
   save(1, odd), save(4, plain);
   std::ofstream(file, std::ios::app) << "[Pos7]\r\nused=1\r\n";
   const string other = dir / "tracks/harbour/freecam.ini";

@@ -1,6 +1,6 @@
 // zephal-presets: a track's camera presets ("freecam.ini") for people: list
 // them, export them as text to edit by hand, import the text back, copy one
-// preset to another slot or another track.
+// preset to another number or another track.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -49,10 +49,10 @@ bool open_existing(const std::string &path, std::string &profile, std::string &e
   return true;
 }
 
-bool slot_number(const std::string &s, int &slot) {
+bool preset_number(const std::string &s, int &number) {
   std::string t = s.size() == 4 && (s[0] == 'P' || s[0] == 'p') ? s.substr(3) : s;
   if (t.size() != 1 || t[0] < '0' || t[0] > '9') return false;
-  slot = t[0] - '0';
+  number = t[0] - '0';
   return true;
 }
 
@@ -68,10 +68,10 @@ int list(const std::string &path) {
   printf("  %-4s %-8s %-32s %-24s %-18s %s\n", "slot", "state", "position (x, y, z)", "yaw, pitch, roll",
          "binds", "car");
   int damaged = 0;
-  for (int slot = 0; slot < 10; ++slot) {
-    const preset p = read_preset(profile, slot);
+  for (int number = 0; number < 10; ++number) {
+    const preset p = read_preset(profile, number);
     if (!p.used()) {
-      printf("  %-4d %s\n", slot, "empty");
+      printf("  %-4d %s\n", number, "empty");
       for (const std::string &problem : p.problems()) printf("         %s\n", problem.c_str());
       continue;
     }
@@ -92,7 +92,7 @@ int list(const std::string &path) {
     }
     double yaw, pitch, roll;
     if (whole && angles_of(m, yaw, pitch, roll)) snprintf(look, sizeof look, "%.1f, %.1f, %.1f", yaw, pitch, roll);
-    printf("  %-4d %-8s %-32s %-24s %-18s %d\n", slot, p.damaged() ? "DAMAGED" : "used", pos, look,
+    printf("  %-4d %-8s %-32s %-24s %-18s %d\n", number, p.damaged() ? "DAMAGED" : "used", pos, look,
            binds(p).c_str(), p.keys[key_car].value);
     for (const std::string &problem : p.problems()) printf("         %s\n", problem.c_str());
   }
@@ -112,7 +112,7 @@ int export_presets(const std::string &path) {
   std::string profile, error;
   if (!open_existing(path, profile, error)) return fail(error);
   std::vector<preset> all;
-  for (int slot = 0; slot < 10; ++slot) all.push_back(read_preset(profile, slot));
+  for (int number = 0; number < 10; ++number) all.push_back(read_preset(profile, number));
   fputs(export_text(all, path, ZEPHAL_VERSION).c_str(), stdout);
   return 0;
 }
@@ -129,16 +129,16 @@ int import_presets(const std::string &text_path, const std::string &path) {
 
   int written = 0;
   for (const text_preset &w : wanted) {
-    const auto todo = changes(w, read_preset(profile, w.slot));
+    const auto todo = changes(w, read_preset(profile, w.number));
     std::string names;
     for (const auto &[key, value] : todo) {
-      if (!write_key(profile, w.slot, key, value))
-        return fail("writing " + preset_key_name(key) + " of Pos" + std::to_string(w.slot) + " into " + path +
+      if (!write_key(profile, w.number, key, value))
+        return fail("writing " + preset_key_name(key) + " of Pos" + std::to_string(w.number) + " into " + path +
                     " failed after " + std::to_string(written) + " values were written");
       ++written;
       names += (names.empty() ? "" : ", ") + preset_key_name(key);
     }
-    printf("Pos%d: %s\n", w.slot, todo.empty() ? "unchanged" : ("wrote " + names).c_str());
+    printf("Pos%d: %s\n", w.number, todo.empty() ? "unchanged" : ("wrote " + names).c_str());
   }
   printf("%d value%s written to %s\n", written, written == 1 ? "" : "s", path.c_str());
   return 0;
@@ -148,7 +148,7 @@ int copy(const std::vector<std::string> &args, bool force) {
   // FILE N M, or FILE N FILE2 M.
   const std::string from = args[0], to = args.size() == 4 ? args[2] : args[0];
   int n = 0, m = 0;
-  if (!slot_number(args[1], n) || !slot_number(args.back(), m))
+  if (!preset_number(args[1], n) || !preset_number(args.back(), m))
     return fail("slots are 0 to 9: " + args[1] + " and " + args.back() + " given");
   std::string profile_from, error;
   if (!open_existing(from, profile_from, error)) return fail(error);

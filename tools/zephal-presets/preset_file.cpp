@@ -58,7 +58,7 @@ int preset_key_index(const std::string &name) {
   return -1;
 }
 
-std::string section_name(int slot) { return "Pos" + std::to_string(slot); }
+std::string section_name(int number) { return "Pos" + std::to_string(number); }
 
 std::string float_text(u32 bits) {
   char s[16];
@@ -67,10 +67,10 @@ std::string float_text(u32 bits) {
 }
 std::string int_text(i32 v) { return std::to_string(v); }
 
-preset read_preset(const std::string &profile, int slot) {
+preset read_preset(const std::string &profile, int number) {
   preset p;
-  p.slot = slot;
-  const std::string section = section_name(slot);
+  p.number = number;
+  const std::string section = section_name(number);
   for (int i = 0; i < preset_key_count; ++i) {
     key_value &k = p.keys[i];
     char text[256];
@@ -141,8 +141,8 @@ std::vector<std::string> preset::problems() const {
   return out;
 }
 
-bool write_key(const std::string &profile, int slot, int key, const std::string &text) {
-  return WritePrivateProfileStringA(section_name(slot).c_str(), names[(size_t)key].c_str(), text.c_str(),
+bool write_key(const std::string &profile, int number, int key, const std::string &text) {
+  return WritePrivateProfileStringA(section_name(number).c_str(), names[(size_t)key].c_str(), text.c_str(),
                                     profile.c_str()) != 0;
 }
 

@@ -32,7 +32,7 @@ struct key_value {
 };
 
 struct preset {
-  int slot = 0;
+  int number = 0;
   key_value keys[preset_key_count];
   bool used() const { return keys[key_used].value != 0; }
   // Marked used, but with keys missing or not in the plug-in's form.
@@ -41,15 +41,15 @@ struct preset {
   std::vector<std::string> problems() const;
 };
 
-std::string section_name(int slot);
-preset read_preset(const std::string &profile, int slot);
+std::string section_name(int number);
+preset read_preset(const std::string &profile, int number);
 
 // The text the plug-in writes for a value: "%08X" of a float's bits, "%d".
 std::string float_text(u32 bits);
 std::string int_text(i32 v);
 
 // Writes one key; false when the profile function refuses.
-bool write_key(const std::string &profile, int slot, int key, const std::string &text);
+bool write_key(const std::string &profile, int number, int key, const std::string &text);
 
 // yaw, pitch and roll in degrees of an orientation given as its nine bit
 // patterns (rows: right, up, forward); yaw 0 looks along +z, a positive pitch

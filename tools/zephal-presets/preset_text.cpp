@@ -127,7 +127,7 @@ std::string export_text(const std::vector<preset> &presets, const std::string &f
   snprintf(head, sizeof head, header, file.c_str(), version);
   std::string out = head;
   for (const preset &p : presets) {
-    const std::string section = section_name(p.slot);
+    const std::string section = section_name(p.number);
     if (!p.used()) {
       out += "\n# [" + section + "] is empty\n";
       continue;
@@ -181,15 +181,15 @@ bool parse_text(const std::string &text, const std::string &name, std::vector<te
     if (line.empty()) continue;
     if (line[0] == '[') {
       const std::string inside = line.back() == ']' ? trim(line.substr(1, line.size() - 2)) : "";
-      i32 slot = -1;
-      if (inside.size() < 4 || strncasecmp(inside.c_str(), "Pos", 3) || !parse_int(inside.substr(3), slot) ||
-          slot < 0 || slot > 9)
+      i32 number = -1;
+      if (inside.size() < 4 || strncasecmp(inside.c_str(), "Pos", 3) || !parse_int(inside.substr(3), number) ||
+          number < 0 || number > 9)
         return fail(line + " is not a preset: presets are [Pos0] to [Pos9]");
       for (const text_preset &p : out)
-        if (p.slot == slot) return fail("[Pos" + std::to_string(slot) + "] again (first on line " +
+        if (p.number == number) return fail("[Pos" + std::to_string(number) + "] again (first on line " +
                                         std::to_string(p.line) + "): give each preset once");
       out.emplace_back();
-      out.back().slot = slot;
+      out.back().number = number;
       out.back().line = n;
       continue;
     }
@@ -226,7 +226,7 @@ bool parse_text(const std::string &text, const std::string &name, std::vector<te
                   ", found " + std::to_string(values.size()));
     for (size_t k = 0; k < keys.size(); ++k) {
       const int i = keys[k];
-      if (p.has[i]) return fail(preset_key_name(i) + " is given twice in [Pos" + std::to_string(p.slot) + "]");
+      if (p.has[i]) return fail(preset_key_name(i) + " is given twice in [Pos" + std::to_string(p.number) + "]");
       const bool ok = is_float_key(i) ? parse_float(values[k], p.bits[i]) : parse_int(values[k], p.ints[i]);
       if (!ok)
         return fail("\"" + values[k] + "\" is not " +

@@ -26,7 +26,7 @@ std::string export_text(const std::vector<preset> &presets, const std::string &f
 
 // One [PosN] block of an edited text.
 struct text_preset {
-  int slot = 0, line = 0;
+  int number = 0, line = 0;
   bool has[preset_key_count] = {};
   u32 bits[preset_key_count] = {};  // float keys
   i32 ints[preset_key_count] = {};  // integer keys

@@ -38,14 +38,14 @@ constexpr u32 ga_cam_request = 0x8290c4;   // requested replay camera number
 constexpr u32 ga_tick = 0x853b5c;          // replay tick counter
 constexpr u32 ga_car_count = 0x661a60;     // signed
 constexpr u32 ga_car_table = 0x661a88;     // 64 car object pointers, 0 = empty slot
-constexpr u32 car_table_slots = 64;
+constexpr u32 car_table_entries = 64;
 
 constexpr u32 mode_replay = 2;
 constexpr u32 cam_type_free = 7;
 
 inline u32 game_mode() { return rd32(ga_mode); }
-inline i32 car_count() { return (i32)rd32(ga_car_count); }
-inline u32 car_slot(u32 i) { return rd32(ga_car_table + 4 * i); }
+inline i32 game_car_count() { return (i32)rd32(ga_car_count); }
+inline u32 car_entry(u32 i) { return rd32(ga_car_table + 4 * i); }
 
 // Pause (1) or run (0) the replay. The game acts on the pause flag only
 // with control word 5 written after it.

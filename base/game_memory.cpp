@@ -1,0 +1,3 @@
+#include "base/game_memory.h"
+
+constinit u32 game = 0;

@@ -1,3 +1,0 @@
-#include "base/game_view.h"
-
-constinit u32 game = 0;
