@@ -46,26 +46,19 @@ namespace {
 
 using host::word;
 
+
 int failures = 0;
-#define SOAK_CHECK(cond, ...)                                              \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
-      if (++failures <= 20) {                                              \
-        fprintf(stderr, "soak: tick %u: ", word(at::ga_tick));                 \
-        fprintf(stderr, __VA_ARGS__);                                      \
-        fputc('\n', stderr);                                               \
-      }                                                                    \
-    }                                                                      \
+#define SOAK_CHECK(cond, ...)                                                                          \
+  do {                                                                                                 \
+    if (!(cond) && ++failures <= 20)                                                                   \
+      fprintf(stderr, "soak: tick %u: ", word(at::ga_tick)), fprintf(stderr, __VA_ARGS__), fputc('\n', stderr); \
   } while (0)
 
 // FNV-1a over 32-bit words: the digest of one snapshot's worth of game state.
 struct digest {
   u64 h = 1469598103934665603ull;
-  void add(const u8 *p, u32 n) {
-    for (u32 i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  }
-  void zeros(u32 n) {
-    for (u32 i = 0; i < n; ++i) h *= 1099511628211ull;
+  void add(const u8 *p, u32 n) {  // p null: n zeros
+    for (u32 i = 0; i < n; ++i) h = (h ^ (p ? p[i] : 0)) * 1099511628211ull;
   }
 };
 
@@ -94,14 +87,11 @@ snap layout_digest(bool fx, u32 cars, u32 marks) {
       for (u32 i = 0; i < cars; ++i) {
         digest d;
         const u32 car = word(at::ga_car_table + 4 * i);
-        car ? d.add((const u8 *)(uintptr_t)car, p.len) : d.zeros(p.len);
+        d.add(car ? (const u8 *)(uintptr_t)car : nullptr, p.len);
         out.cars.push_back(d.h);
       }
-    if (p.kind == zp_part_marks) {
-      const u32 array = word(at::ga_mark_array);
-      for (u32 i = 0; i < marks; ++i)
-        array ? mark_bytes.add((const u8 *)(uintptr_t)(array + i * at::mark_record_size + p.addr), p.len) : mark_bytes.zeros(p.len);
-    }
+    for (u32 i = 0, array = word(at::ga_mark_array); p.kind == zp_part_marks && i < marks; ++i)
+      mark_bytes.add(array ? (const u8 *)(uintptr_t)(array + i * at::mark_record_size + p.addr) : nullptr, p.len);
   }
   out.regions = regions.h;
   out.marks = mark_bytes.h;
@@ -119,11 +109,6 @@ long resident_kib() {
   statm >> pages >> resident;
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
-
-struct session_settings {
-  u32 ring, step, shift, ctrl;
-  bool fx;
-};
 
 class soak {
  public:
@@ -171,10 +156,7 @@ class soak {
     word(at::ga_mode) = at::mode_replay;
     host::game_services &svc = host::services();
     svc.tick = [this] { tick(); };
-    svc.aux = [this]() -> u32 {
-      game_frame();
-      return 0;
-    };
+    svc.aux = [this] { return game_frame(), 0u; };
     svc.freecam = [this](u32 cam) { camera(cam); };
     const z9_ctx ctx = host::loader_context();
     if (Z9_Apply(&ctx) != 1) {
@@ -341,9 +323,7 @@ class soak {
 
     if (word(at::ga_mode) == at::mode_replay && !(word(at::ga_pause) & 1)) host::replay_ticks(1);
     note_log();
-    if (word(at::ga_mode) == at::mode_replay) {
-      for (int n = 1; n <= 3; ++n) host::arm_call(n);
-    }
+    for (int n = 1; n <= 3 && word(at::ga_mode) == at::mode_replay; ++n) host::arm_call(n);
     host::camera_case7(cam_);
     note_log();
 
@@ -421,16 +401,17 @@ class soak {
 
   // The floats a preset keeps, as bit patterns.
   static std::vector<u32> pose(const freecam_record &r) {
-    std::vector<u32> p(24);
-    memcpy(p.data(), &r.x, 12);
-    memcpy(p.data() + 3, r.m, 36);
-    memcpy(p.data() + 12, r.r, 36);
+    std::vector<u32> p(21);
+    memcpy(p.data(), &r.x, 12), memcpy(p.data() + 3, r.m, 36), memcpy(p.data() + 12, r.r, 36);
     return p;
   }
 
   std::mt19937 rng_;
   std::string dir_;
-  session_settings s_{};
+  struct {
+    u32 ring, step, shift, ctrl;
+    bool fx;
+  } s_{};
   u32 cars_[ring_cars_max] = {}, cam_ = 0;
   std::vector<u8> marks_;
   std::vector<u64> slots_;          // by slot: the tick the ring holds there, ~0 for none

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -65,6 +66,14 @@ inline std::vector<u32> words(const std::vector<u32> &addrs) {
   return v;
 }
 using values = std::vector<u32>;
+
+// Floats only as bit patterns: the x87 stack would quiet a signalling NaN.
+inline u32 bits(const f32 &f) {
+  u32 b;
+  memcpy(&b, &f, 4);
+  return b;
+}
+inline void set_bits(f32 &f, u32 b) { memcpy(&f, &b, 4); }
 
 // The game's executable in dir with the settings read, and track `name`
 // loaded as track number n, its folder made.

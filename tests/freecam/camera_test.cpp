@@ -324,54 +324,41 @@ TEST_F(Motion, ThePointerGoesBackToTheMiddleOfTheGamesRectangle) {
   EXPECT_EQ(test::words({at::ga_mouse_x, at::ga_mouse_y}), (test::values{500, 350}));
 }
 
-TEST_F(Motion, MovesUpTo1024CountsTurnLargerOnesAreIgnored) {
-  const struct { i32 dx, dy; bool turns; } cases[] = {{1024, 0, true},  {-1024, 0, true},  {0, 1024, true},
-                                                      {0, -1024, true}, {1025, 0, false},  {-1025, 0, false},
-                                                      {0, 1025, false}, {0, -1025, false}, {300, -200, true}};
-  for (auto c : cases) {
-    SetUp();
-    tick();
-    test::set_words({{at::ga_mouse_x, (u32)c.dx}, {at::ga_mouse_y, (u32)c.dy}});
-    tick();
-    SCOPED_TRACE(testing::Message() << "moved " << c.dx << ", " << c.dy);
-    expect_near(orientation(), c.turns ? mul(yaw(c.dx * yaw_per_count), pitch(c.dy * pitch_per_count)) : level, 1e-6);
-  }
-}
-
-TEST_F(Motion, YawPitchAndRollOfOneCallCombineAsYawPitchThenRoll) {
-  tick();
-  test::set_words({{at::ga_mouse_x, 300}, {at::ga_mouse_y, 200}});
-  hold({'Q'});
-  expect_near(orientation(), mul(mul(yaw(300 * yaw_per_count), pitch(200 * pitch_per_count)), roll(roll_step)), 1e-6);
-}
-
-TEST_F(Motion, EachKeyMovesAlongTheCamerasOwnAxis) {
+// The keys move along the camera's own axes, Shift and Ctrl boosting (Ctrl
+// winning) and opposite keys cancelling exactly; the mouse turns by up to 1024
+// counts and ignores larger moves; yaw, pitch then roll combine in one call,
+// and roll keeps its speed under the boosts.
+TEST_F(Motion, KeysMoveTheMouseAndRollTurn) {
   const M3 m = frame(0.5, 0.3);
-  const struct { int key, axis; f64 sign; } cases[] = {{'W', 2, 1}, {'S', 2, -1}, {'D', 0, 1},
-                                                       {'A', 0, -1}, {'R', 1, 1}, {'F', 1, -1}};
-  for (auto c : cases) {
-    place({1, 2, 3}, m);
-    zp[0].active = 0;
-    hold({c.key});
-    SCOPED_TRACE((char)c.key);
-    expect_near(position(), plus({1, 2, 3}, c.sign * step, row(m, c.axis)), 1e-6);
-  }
-}
-
-// Ctrl wins over Shift; roll keeps its speed under both, and opposite keys cancel exactly.
-TEST_F(Motion, ShiftAndCtrlBoostMovementButNotRoll) {
-  const M3 none = level;
-  const struct { std::vector<int> keys; f32 z; M3 turned; } cases[] = {
-      {{'W'}, 0.125f, none}, {{at::shift, 'W'}, 0.375f, none}, {{at::ctrl, 'W'}, 1.5f, none},
-      {{at::ctrl, at::shift, 'W'}, 1.5f, none}, {{'Q'}, 0, roll(roll_step)}, {{'E'}, 0, roll(-roll_step)},
-      {{at::ctrl, 'Q'}, 0, roll(roll_step)}, {{'W', 'S', 'A', 'D', 'R', 'F', 'Q', 'E'}, 0, none}};
+  const V3 p = {1, 2, 3};
+  auto along = [&](int axis, f64 sign) { return plus(p, sign * step, row(m, axis)); };
+  auto turned = [](i32 dx, i32 dy) { return mul(yaw(dx * yaw_per_count), pitch(dy * pitch_per_count)); };
+  // keys held, mouse counts, the orientation at the start; the pose then, the position within tol
+  const struct { std::vector<int> keys; i32 dx, dy; M3 from; V3 pos; M3 turn; f64 tol; } cases[] = {
+      {{'W'}, 0, 0, m, along(2, 1), m, 1e-6}, {{'S'}, 0, 0, m, along(2, -1), m, 1e-6},
+      {{'D'}, 0, 0, m, along(0, 1), m, 1e-6}, {{'A'}, 0, 0, m, along(0, -1), m, 1e-6},
+      {{'R'}, 0, 0, m, along(1, 1), m, 1e-6}, {{'F'}, 0, 0, m, along(1, -1), m, 1e-6},
+      {{'W'}, 0, 0, level, {1, 2, 3.125}, level, 0}, {{at::shift, 'W'}, 0, 0, level, {1, 2, 3.375}, level, 0},
+      {{at::ctrl, 'W'}, 0, 0, level, {1, 2, 4.5}, level, 0}, {{at::ctrl, at::shift, 'W'}, 0, 0, level, {1, 2, 4.5}, level, 0},
+      {{'Q'}, 0, 0, level, p, roll(roll_step), 0}, {{'E'}, 0, 0, level, p, roll(-roll_step), 0},
+      {{at::ctrl, 'Q'}, 0, 0, level, p, roll(roll_step), 0}, {{'W', 'S', 'A', 'D', 'R', 'F', 'Q', 'E'}, 0, 0, level, p, level, 0},
+      {{}, 1024, 0, level, p, turned(1024, 0), 0}, {{}, -1024, 0, level, p, turned(-1024, 0), 0},
+      {{}, 0, 1024, level, p, turned(0, 1024), 0}, {{}, 0, -1024, level, p, turned(0, -1024), 0},
+      {{}, 1025, 0, level, p, level, 0}, {{}, -1025, 0, level, p, level, 0}, {{}, 0, 1025, level, p, level, 0},
+      {{}, 0, -1025, level, p, level, 0}, {{}, 300, -200, level, p, turned(300, -200), 0},
+      {{'Q'}, 300, 200, level, p, mul(turned(300, 200), roll(roll_step)), 0}};
   for (auto &c : cases) {
-    place({0, 0, 0}, level);
-    zp[0].active = 0;
+    SetUp();
+    place(p, c.from);
+    if (c.dx || c.dy) {  // the take-over's call puts the pointer back first
+      tick();
+      test::set_words({{at::ga_mouse_x, (u32)c.dx}, {at::ga_mouse_y, (u32)c.dy}});
+    }
     hold(c.keys);
-    SCOPED_TRACE(c.keys.size());
-    EXPECT_EQ(position(), (V3{0, 0, c.z}));
-    expect_near(orientation(), c.turned, 1e-6);
+    SCOPED_TRACE(testing::Message() << c.keys.size() << " keys from " << (char)(c.keys.empty() ? '-' : c.keys.back())
+                                    << ", mouse " << c.dx << ", " << c.dy);
+    expect_near(position(), c.pos, c.tol);
+    expect_near(orientation(), c.turn, 1e-6);
   }
 }
 

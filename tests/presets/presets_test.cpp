@@ -10,13 +10,7 @@ using host::word;
 using kv = std::vector<std::pair<std::string, std::string>>;
 using strs = std::vector<std::string>;
 
-// Floats only as bit patterns: the x87 stack would quiet the signalling NaNs used here.
-u32 bits(const f32 &f) {
-  u32 b;
-  memcpy(&b, &f, 4);
-  return b;
-}
-void set_bits(f32 &f, u32 b) { memcpy(&f, &b, 4); }
+using test::bits, test::set_bits;
 
 // The float keys as a save orders them, patterns with -0.0, infinities and NaN payloads.
 const kv floats = {

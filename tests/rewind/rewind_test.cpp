@@ -1,5 +1,7 @@
 // Snapshot ring, rewind and seek on the host's game image with real car objects and
 // mark-section records, and the replay keys through the frame handler and host clock.
+#include <functional>
+
 #include "patches/hooks.h"
 #include "rewind/seek.h"
 #include "tests/support.h"
@@ -329,23 +331,27 @@ TEST_F(ForwardSeek, RunsTheReplayQuietlyAndPausesAtTheTarget) {
   EXPECT_EQ(paused_at(101, 200), 164u);
 }
 
-TEST_F(ForwardSeek, ATickPastTheTargetStopsItToo) {
-  zp_seek(+64);
-  EXPECT_EQ(paused_at(170, 170), 170u);
-}
-
-TEST_F(ForwardSeek, ItStopsEvenWhenNothingIsFiled) {
-  zp_seek(+64);
-  cfg_rewind = 0;
-  EXPECT_EQ(paused_at(101, 200), 164u);
-  EXPECT_EQ(zp_snapshot_exists(164), 0);
-}
-
-TEST_F(ForwardSeek, ASecondSeekCountsFromTheTickReached) {
-  zp_seek(+64);
-  capture(101, 120);
-  zp_seek(+10);
-  EXPECT_EQ(paused_at(121, 200), 130u);
+// After a seek of +64 from tick 100: what happens next, then the tick at
+// which the captures from first to last pause the replay.
+TEST_F(ForwardSeek, ItStopsAtTheTargetUnlessARewindOrLeavingTheReplayAbandonsIt) {
+  const struct { const char *what; std::function<void(ForwardSeek &)> then; u32 first, last, paused; } cases[] = {
+      {"a tick past the target", [](auto &) {}, 170, 170, 170},
+      {"nothing filed", [](auto &) { cfg_rewind = 0; }, 101, 200, 164},
+      {"a second seek counts from the tick reached", [](auto &f) { f.capture(101, 120), zp_seek(+10); }, 121, 200, 130},
+      {"a rewind", [](auto &f) { f.capture(101, 110), zp_seek(-5), word(at::ga_pause) = 0; }, 106, 200, 0},
+      {"a frame pass outside the replay",
+       [](auto &) { word(at::ga_mode) = at::mode_menu, z9_zp_frame(), word(at::ga_mode) = at::mode_replay; }, 102, 200, 0},
+      {"a capture outside the replay",
+       [](auto &f) { word(at::ga_mode) = at::mode_menu, f.capture(101, 101), word(at::ga_mode) = at::mode_replay; },
+       102, 200, 0},
+  };
+  for (auto &c : cases) {
+    SetUp();
+    zp_seek(+64);
+    c.then(*this);
+    EXPECT_EQ(paused_at(c.first, c.last), c.paused) << c.what;
+    if (c.paused == 164) EXPECT_EQ(zp_snapshot_exists(164), 0) << c.what;
+  }
 }
 
 TEST_F(ForwardSeek, ATargetBeyondTheLastTickWaitsThere) {
@@ -354,28 +360,6 @@ TEST_F(ForwardSeek, ATargetBeyondTheLastTickWaitsThere) {
   zp_seek(+64);
   EXPECT_EQ(word(at::ga_half_tick), 0x7fffffffu);
   EXPECT_EQ(paused_at(0xfffffff1, 0xffffffff), 0xffffffffu);
-}
-
-TEST_F(ForwardSeek, ARewindAbandonsIt) {
-  zp_seek(+64);
-  capture(101, 110);
-  zp_seek(-5);
-  word(at::ga_pause) = 0;
-  EXPECT_EQ(paused_at(106, 200), 0u);
-}
-
-TEST_F(ForwardSeek, LeavingTheReplayCancelsIt) {
-  for (bool frame_pass : {true, false}) {
-    SetUp();
-    zp_seek(+64);
-    word(at::ga_mode) = at::mode_menu;
-    if (frame_pass)
-      z9_zp_frame();
-    else
-      capture(101, 101);
-    word(at::ga_mode) = at::mode_replay;
-    EXPECT_EQ(paused_at(102, 200), 0u) << (frame_pass ? "a frame pass" : "a capture") << " outside the replay";
-  }
 }
 
 // --- the replay keys: a frame-handler pass every 10 ms on a clock about to wrap,

@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "base/game_memory.h"
-#include "host/game_image.h"
-#include "patches/hooks.h"
 
 namespace {
 
@@ -64,13 +62,6 @@ TEST_F(GameWords, ANameInBothListsHasTheSameAddressInBoth) {
     for (const game_word &s : sim)
       if (p.name == s.name && p.addr != s.addr) differ.push_back(p.name + ": " + p.where + " and " + s.where);
   EXPECT_EQ(differ, std::vector<std::string>{});
-}
-
-// Where the stubs go on is where the host lays the game's routines.
-TEST(HostImage, TheStubsContinueIntoTheRoutinesTheHostLays) {
-  EXPECT_EQ(game_link_base, host::image_base);
-  EXPECT_EQ((std::vector<u32>{zp_freecam_stock, zp_arm_stock, zp_aux_stock, zp_tick_resume}),
-            (std::vector<u32>{host::freecam_routine, host::arm_routine, host::aux_routine, host::tick_resume}));
 }
 
 }  // namespace

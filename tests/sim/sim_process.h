@@ -1,11 +1,10 @@
 // zephal-sim as a user runs it, a program of its own through the runner
 // (qemu-i386 where the kernel needs it), and readers for what it writes: CSV
-// by column name, and SVG as XML, refusing any text that is not well-formed.
+// by column name, and SVG elements, refusing a picture whose tags do not balance.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -45,128 +44,86 @@ struct csv {
   size_t size() const { return rows.size(); }
 };
 
-struct xml {
-  std::string name;
+// An SVG's elements in document order, each with its attributes and the text
+// right inside it. The tags must balance and nest under one root, attributes
+// be quoted, and every '&' start an entity; else *why says where it failed.
+struct element {
+  std::string name, text;
   std::map<std::string, std::string> attrs;
-  std::string text;
-  std::vector<xml> children;
-
-  std::string attr(const std::string &a) const {
-    auto it = attrs.find(a);
-    return it == attrs.end() ? "" : it->second;
-  }
-  // Every element below this one (itself included), depth first.
-  void each(const std::function<void(const xml &)> &f) const {
-    f(*this);
-    for (const xml &c : children) c.each(f);
-  }
+  std::string attr(const std::string &a) const { return attrs.count(a) ? attrs.at(a) : ""; }
 };
-
-// Well-formed XML: one root element, tags that nest and close, quoted
-// attributes, no stray '<' or '&'. False with where and why.
-class xml_reader {
- public:
-  explicit xml_reader(const std::string &s) : s_(s) {}
-  bool read(xml &root, std::string *why) {
-    skip_misc();
-    if (!element(root)) return fail(why);
-    skip_misc();
-    if (i_ != s_.size()) {
-      error_ = "text after the root element";
-      return fail(why);
+inline std::string unescape(const std::string &s, std::string *why) {
+  static const std::map<std::string, std::string> named = {
+      {"lt", "<"}, {"gt", ">"}, {"amp", "&"}, {"quot", "\""}, {"apos", "'"}};
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '&') {
+      out += s[i];
+      continue;
     }
-    return true;
-  }
-
- private:
-  bool fail(std::string *why) {
-    *why = error_ + " at byte " + std::to_string(i_);
-    return false;
-  }
-  void skip_space() {
-    while (i_ < s_.size() && isspace((unsigned char)s_[i_])) ++i_;
-  }
-  void skip_misc() {
-    for (;;) {
-      skip_space();
-      if (s_.compare(i_, 2, "<?") == 0) i_ = std::min(s_.size(), s_.find("?>", i_) + 2);
-      else if (s_.compare(i_, 4, "<!--") == 0) i_ = std::min(s_.size(), s_.find("-->", i_) + 3);
-      else return;
+    const size_t semi = s.find(';', i);
+    const std::string ent = s.substr(i + 1, semi - i - 1);
+    if (semi == std::string::npos || !(named.count(ent) || (ent.size() > 1 && ent[0] == '#'))) {
+      *why = "a bare '&'";
+      break;
     }
+    out += named.count(ent) ? named.at(ent) : "";
+    i = semi;
   }
-  std::string name() {
-    size_t b = i_;
-    while (i_ < s_.size() && (isalnum((unsigned char)s_[i_]) || strchr(":_-.", s_[i_]))) ++i_;
-    return s_.substr(b, i_ - b);
-  }
-  // Character data up to `stop`, with its entities checked and read.
-  bool chars(char stop, std::string &out) {
-    while (i_ < s_.size() && s_[i_] != stop) {
-      if (s_[i_] == '<') return error("a '<' in text or attribute");
-      if (s_[i_] == '&') {
-        size_t semi = s_.find(';', i_);
-        std::string ent = semi == std::string::npos ? "" : s_.substr(i_ + 1, semi - i_ - 1);
-        static const std::map<std::string, std::string> known = {
-            {"lt", "<"}, {"gt", ">"}, {"amp", "&"}, {"quot", "\""}, {"apos", "'"}};
-        if (known.count(ent)) out += known.at(ent);
-        else if (!(ent.size() > 1 && ent[0] == '#')) return error("a bare '&'");
-        i_ = semi + 1;
-        continue;
-      }
-      out += s_[i_++];
+  return out;
+}
+inline std::vector<element> elements(const std::string &s, std::string *why) {
+  std::vector<element> all;
+  std::vector<size_t> open;
+  size_t i = 0, j = 0, roots = 0;
+  auto fail = [&](const std::string &w) { *why = w + " at byte " + std::to_string(j); };
+  auto name = [&] {
+    const size_t b = j;
+    while (j < s.size() && (isalnum((unsigned char)s[j]) || strchr(":_-.", s[j]))) ++j;
+    return s.substr(b, j - b);
+  };
+  while (why->empty()) {
+    const size_t lt = std::min(s.find('<', i), s.size());
+    const std::string text = unescape(s.substr(i, lt - i), why);
+    if (!open.empty()) all[open.back()].text += text;
+    else if (text.find_first_not_of(" \t\r\n") != std::string::npos) fail("text outside the root element");
+    if (lt == s.size() || !why->empty()) break;
+    j = lt + 1;
+    if (s.compare(lt, 4, "<!--") == 0 || s.compare(lt, 2, "<?") == 0) {
+      const size_t end = s.find(s[j] == '!' ? "-->" : "?>", j);
+      if (end == std::string::npos) fail("a comment left open");
+      i = end + (s[j] == '!' ? 3 : 2);
+      continue;
     }
-    return true;
-  }
-  bool error(const std::string &e) {
-    error_ = e;
-    return false;
-  }
-  bool element(xml &e) {
-    if (i_ >= s_.size() || s_[i_] != '<') return error("expected an element");
-    ++i_;
-    e.name = name();
-    if (e.name.empty()) return error("an element without a name");
-    for (;;) {
-      skip_space();
-      if (s_.compare(i_, 2, "/>") == 0) {
-        i_ += 2;
-        return true;
-      }
-      if (i_ < s_.size() && s_[i_] == '>') break;
-      std::string a = name();
-      skip_space();
-      if (a.empty() || i_ >= s_.size() || s_[i_++] != '=') return error("an attribute without a value");
-      skip_space();
-      if (i_ >= s_.size() || (s_[i_] != '"' && s_[i_] != '\'')) return error("an unquoted attribute");
-      char q = s_[i_++];
-      std::string v;
-      if (!chars(q, v) || i_ >= s_.size()) return error_.empty() ? error("an attribute left open") : false;
-      ++i_;
-      if (!e.attrs.emplace(a, v).second) return error("attribute " + a + " twice");
+    const bool closing = s[j] == '/';
+    j += closing;
+    element e{name(), "", {}};
+    if (e.name.empty()) fail("a '<' that starts no tag");
+    for (; why->empty();) {
+      while (j < s.size() && isspace((unsigned char)s[j])) ++j;
+      if (j >= s.size() || s[j] == '>' || s.compare(j, 2, "/>") == 0) break;
+      const std::string a = name();
+      const size_t close = j + 1 < s.size() && (s[j + 1] == '"' || s[j + 1] == '\'') ? s.find(s[j + 1], j + 2) : 0;
+      if (a.empty() || s[j] != '=' || close == 0 || close == std::string::npos) fail("an attribute without a quoted value");
+      else if (s.substr(j, close - j).find('<') != std::string::npos) fail("a '<' in an attribute");
+      else if (!e.attrs.emplace(a, unescape(s.substr(j + 2, close - j - 2), why)).second) fail("attribute " + a + " twice");
+      j = close + 1;
     }
-    ++i_;
-    for (;;) {
-      if (!chars('<', e.text)) return false;
-      if (i_ >= s_.size()) return error("<" + e.name + "> never closed");
-      if (s_.compare(i_, 4, "<!--") == 0) {
-        skip_misc();
-        continue;
-      }
-      if (s_.compare(i_, 2, "</") == 0) {
-        i_ += 2;
-        if (name() != e.name) return error("</...> does not close <" + e.name + ">");
-        skip_space();
-        if (i_ >= s_.size() || s_[i_++] != '>') return error("a closing tag left open");
-        return true;
-      }
-      e.children.emplace_back();
-      if (!element(e.children.back())) return false;
+    if (j >= s.size()) fail("a tag left open");
+    if (!why->empty()) break;
+    const bool empty = s[j] == '/';
+    i = j + 1 + empty;
+    if (closing && (open.empty() || all[open.back()].name != e.name)) fail("</" + e.name + "> closes nothing open");
+    if (closing) {
+      if (!open.empty()) open.pop_back();
+      continue;
     }
+    roots += open.empty();
+    all.push_back(e);
+    if (!empty) open.push_back(all.size() - 1);
   }
-
-  const std::string &s_;
-  size_t i_ = 0;
-  std::string error_;
-};
+  if (why->empty() && (roots != 1 || !open.empty())) fail(open.empty() ? "not one root element" : "<" + all[open.back()].name + "> never closed");
+  return all;
+}
 
 }  // namespace simtest

@@ -10,8 +10,7 @@ namespace {
 using host::word;
 using std::string;
 
-u32 bits(const f32 &f) { u32 b; memcpy(&b, &f, 4); return b; }
-void set_bits(f32 &f, u32 b) { memcpy(&f, &b, 4); }
+using test::bits, test::set_bits;
 
 // A pose as the preset keeps it: 24 float patterns, then the binds and the car.
 std::vector<u32> pose(const freecam_record &r) {
