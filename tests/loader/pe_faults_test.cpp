@@ -7,9 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 
 #include "host/pe_module.h"
@@ -20,15 +18,11 @@ namespace {
 using bytes = std::vector<u8>;
 
 bytes dll() {
-  std::ifstream in(ZEPHAL_Z9P_PATH, std::ios::binary);
-  return bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string file = kit::read_text(ZEPHAL_Z9P_PATH);
+  return bytes(file.begin(), file.end());
 }
 
-u32 rd(const bytes &b, u64 off) {
-  u32 v = 0;
-  memcpy(&v, b.data() + off, 4);
-  return v;
-}
+u32 rd(const bytes &b, u64 off) { return b[off] | b[off + 1] << 8 | b[off + 2] << 16 | (u32)b[off + 3] << 24; }
 void wr(bytes &b, u64 off, u32 v) { memcpy(b.data() + off, &v, 4); }
 void wr16(bytes &b, u64 off, u16 v) { memcpy(b.data() + off, &v, 2); }
 
@@ -155,7 +149,7 @@ TEST(PeFaults, CheckModuleReportsTheFourExportsOrWhatIsWrong) {
   bytes b = dll();
   const layout L(b);
   b[L.file(b, rd(b, L.file(b, rd(b, L.dir(b, 0) + 32))))] = 'x';  // Z9_Apply exported as x9_Apply
-  std::ofstream(dir / "renamed.z9p", std::ios::binary).write((const char *)b.data(), (long)b.size());
+  kit::write_text(dir / "renamed.z9p", std::string(b.begin(), b.end()));
   const std::pair<std::string, const char *> refused[] = {
       {dir / "none.z9p", "cannot open it"}, {dir.path, "not a regular file"}, {dir / "fifo", "not a regular file"},
       {ZEPHAL_SO_PATH, "cannot be loaded: no MZ header"}, {dir / "renamed.z9p", "does not export Z9_Apply"}};
