@@ -66,6 +66,9 @@ TEST(Scenario, RefusedLinesNameTheLineAndTheReason) {
       {"press W\n", 1, "'press' needs a frame in front of it"},
       {"@5 jump\n", 1, "unknown command 'jump'"},
       {"frames 10\n@2 press W\n+8 press W\n", 3, "frame 10 is past the end of the run (frames 10 are 0 to 9)"},
+      {"frames 100\n@90 mouse 1 1 11\n", 2, "frame 100 is past the end of the run"},
+      {"@1 press A+B+C+D+E+F+G+H+I\n", 1, "'A+B+C+D+E+F+G+H+I' joins more than 8 keys"},
+      {"frames 10000001\n", 1, "number of frames 10000001 is out of range (1 to 10000000)"},
   };
   for (auto &[text, line, why] : cases) {
     sim::scenario s;
