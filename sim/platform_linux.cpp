@@ -26,13 +26,6 @@ u32 load_plugin(const std::string &path, std::string *report) {
   return applied;
 }
 
-const std::vector<std::string> &plugin_log() { return host::loader_messages(); }
-void forget_plugin_log() { host::loader_reset(); }
-
-void set_key(int vk, bool down) { host::set_key(vk, down); }
-bool key_is_down(int vk) { return host::key_is_down(vk); }
-void set_clock(u32 ms) { host::set_tick(ms); }
-void set_game_path(const std::string &windows_path) { host::set_module_path(windows_path); }
 std::string windows_path(const std::string &path) { return host::windows_path(path); }
 
 bool start_call_log(const std::string &path, std::string *error) { return host::call_log_start(path, error); }
