@@ -31,6 +31,20 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/in"
 passed=0 failed=0
 
+# verdict LABEL WHY NOTE MILLISECONDS: counts and prints one comparison's
+# line; false when WHY names a difference.
+verdict() {
+  local time="($(($4 / 1000)).$(($4 % 1000 / 100)) s under Wine)"
+  if [ -z "$2" ]; then
+    passed=$((passed + 1))
+    echo "pass  $1$3 $time"
+  else
+    failed=$((failed + 1))
+    echo "FAIL  $1:${2%;} $time"
+    return 1
+  fi
+}
+
 # compare LABEL TOOL ARGS...: TOOL (zephal-check, zephal-presets) runs twice,
 # as the Linux build and under Wine, each in its own copy of $work/in with the
 # arguments as given (names relative to that folder, so both print the same).
@@ -69,16 +83,9 @@ compare() {
     why+=" exit status $(cat "$work/linux.status") on Linux, $(cat "$work/windows.status") under Wine;"
   local files
   files=$(diff -rq "$work/linux" "$work/windows" 2>&1) || why+=" files differ: ${files//$'\n'/; };"
-  if [ -z "$why" ]; then
-    passed=$((passed + 1))
-    echo "pass  $label$crlf ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
-  else
-    failed=$((failed + 1))
-    echo "FAIL  $label:${why%;} ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
-    if [ -n "${ZEPHAL_WINE_SHOW:-}" ]; then
-      diff "$work/linux.out" <(sed 's/\r$//' "$work/windows.out") | head -20
-      diff "$work/linux.err" <(sed 's/\r$//' "$work/windows.err") | head -20
-    fi
+  if ! verdict "$label" "$why" "$crlf" "$took" && [ -n "${ZEPHAL_WINE_SHOW:-}" ]; then
+    diff "$work/linux.out" <(sed 's/\r$//' "$work/windows.out") | head -20
+    diff "$work/linux.err" <(sed 's/\r$//' "$work/windows.err") | head -20
   fi
 }
 
@@ -199,14 +206,7 @@ sim_compare() {
     fi
   done
   [ -s "$work/sim-linux/$name.trace.csv" ] || why+=" no trace on Linux;"
-  if [ -z "$why" ]; then
-    passed=$((passed + 1))
-    echo "pass  $label$note ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
-  else
-    failed=$((failed + 1))
-    echo "FAIL  $label:${why%;} ($((took / 1000)).$((took % 1000 / 100)) s under Wine)"
-    [ -z "${ZEPHAL_WINE_SHOW:-}" ] || tail -5 "$work/windows.err"
-  fi
+  verdict "$label" "$why" "$note" "$took" || [ -z "${ZEPHAL_WINE_SHOW:-}" ] || tail -5 "$work/windows.err"
 }
 
 if [ -f "$out/zephal-sim.exe" ]; then
