@@ -46,7 +46,6 @@ bool call_log_on() { return out != nullptr; }
 
 void call_log_module(u32 low, u32 high) { module_low = low, module_high = high; }
 
-std::string log_hex(u64 v) { return hex(v); }
 
 std::string log_bytes(const void *p, size_t n) {
   std::string s = "\"";

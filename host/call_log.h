@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/common.h"
 #include "platform/types.h"
 
 namespace host {
@@ -29,8 +30,7 @@ bool call_log_on();
 // Where a loaded PE module lies, for naming pointers into it (0, 0: none).
 void call_log_module(u32 low, u32 high);
 
-// The pieces of a line.
-std::string log_hex(u64 v);
+// The pieces of a line (numbers: host::hex).
 std::string log_string(const char *s);                 // quoted, or 0 for a null pointer
 std::string log_bytes(const void *p, size_t n);        // quoted, n bytes
 std::string log_pointer(const void *p);

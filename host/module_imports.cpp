@@ -37,38 +37,38 @@ int vsnprintf_as_msvcrt(char *buf, size_t count, const char *format, va_list arg
 int msvcrt_vsnprintf(char *buf, size_t count, const char *format, va_list args) {
   const int r = vsnprintf_as_msvcrt(buf, count, format, args);
   if (call_log_on())
-    call_log_line("_vsnprintf", log_pointer(buf) + ", " + log_hex(count) + ", " + log_string(format) + ", ...",
-                  log_hex((u32)r) + " " + log_bytes(buf, r >= 0 ? (size_t)r : count));
+    call_log_line("_vsnprintf", log_pointer(buf) + ", " + hex(count) + ", " + log_string(format) + ", ...",
+                  hex((u32)r) + " " + log_bytes(buf, r >= 0 ? (size_t)r : count));
   return r;
 }
 
 void *msvcrt_memcpy(void *to, const void *from, size_t n) {
   if (call_log_on())
-    call_log_line("memcpy", log_pointer(to) + ", " + log_pointer(from) + ", " + log_hex(n), log_pointer(to));
+    call_log_line("memcpy", log_pointer(to) + ", " + log_pointer(from) + ", " + hex(n), log_pointer(to));
   return memcpy(to, from, n);
 }
 
 void *msvcrt_memmove(void *to, const void *from, size_t n) {
   if (call_log_on())
-    call_log_line("memmove", log_pointer(to) + ", " + log_pointer(from) + ", " + log_hex(n), log_pointer(to));
+    call_log_line("memmove", log_pointer(to) + ", " + log_pointer(from) + ", " + hex(n), log_pointer(to));
   return memmove(to, from, n);
 }
 
 void *msvcrt_memset(void *to, int c, size_t n) {
-  if (call_log_on()) call_log_line("memset", log_pointer(to) + ", " + log_hex((u32)c) + ", " + log_hex(n), log_pointer(to));
+  if (call_log_on()) call_log_line("memset", log_pointer(to) + ", " + hex((u32)c) + ", " + hex(n), log_pointer(to));
   return memset(to, c, n);
 }
 
 int msvcrt_memcmp(const void *a, const void *b, size_t n) {
   const int r = memcmp(a, b, n);
   if (call_log_on())
-    call_log_line("memcmp", log_pointer(a) + ", " + log_pointer(b) + ", " + log_hex(n), log_hex((u32)r));
+    call_log_line("memcmp", log_pointer(a) + ", " + log_pointer(b) + ", " + hex(n), hex((u32)r));
   return r;
 }
 
 size_t msvcrt_strlen(const char *s) {
   const size_t r = strlen(s);
-  if (call_log_on()) call_log_line("strlen", log_string(s), log_hex(r));
+  if (call_log_on()) call_log_line("strlen", log_string(s), hex(r));
   return r;
 }
 
@@ -81,7 +81,7 @@ char *msvcrt_strcpy(char *to, const char *from) {
 const char *msvcrt_strrchr(const char *s, int c) {
   const char *r = strrchr(s, c);
   if (call_log_on())
-    call_log_line("strrchr", log_string(s) + ", " + log_hex((u32)c), r ? "s+" + log_hex((u32)(r - s)) : "0");
+    call_log_line("strrchr", log_string(s) + ", " + hex((u32)c), r ? "s+" + hex((u32)(r - s)) : "0");
   return r;
 }
 
@@ -91,8 +91,8 @@ unsigned long msvcrt_strtoul(const char *s, char **end, int base) {
   const unsigned long r = strtoul(s, &stop, base);
   if (end) *end = stop;
   if (call_log_on())
-    call_log_line("strtoul", log_string(s) + ", " + log_pointer(end) + ", " + log_hex((u32)base),
-                  log_hex(r) + " s+" + log_hex((u32)(stop - s)));
+    call_log_line("strtoul", log_string(s) + ", " + log_pointer(end) + ", " + hex((u32)base),
+                  hex(r) + " s+" + hex((u32)(stop - s)));
   return r;
 }
 
