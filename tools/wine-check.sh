@@ -6,9 +6,27 @@
 # N failed". Build first (bash tools/build.sh); Wine and its prefix come from
 # `bash tools/setup.sh --wine` ($ZEPHAL_WINEPREFIX, default build/wine-prefix).
 #
+#   bash tools/wine-check.sh              every comparison
+#   bash tools/wine-check.sh --only TEXT  those whose line contains TEXT (again: any of the texts)
+#
 # Where Windows programs write CRLF and ours LF (the C runtime's text-mode
 # console output), the line ends are set aside and the line says so.
 set -uo pipefail
+only=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --only) only+=("$2"); shift 2 ;;
+    -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "wine-check: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+# wanted LABEL: whether the comparison named LABEL is one of those asked for.
+wanted() {
+  [ ${#only[@]} -eq 0 ] && return 0
+  local text
+  for text in "${only[@]}"; do [[ $1 == *"$text"* ]] && return 0; done
+  return 1
+}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 out=$root/out
@@ -51,6 +69,7 @@ verdict() {
 compare() {
   local label=$1 tool=$2 side why="" started
   shift 2
+  wanted "$label" || return 0
   for side in linux windows; do
     rm -rf "${work:?}/$side" && cp -a "$work/in" "$work/$side"
     if [ $side = linux ]; then
@@ -175,6 +194,7 @@ compare "zephal-presets copy: to another track, forced" zephal-presets copy demo
 sim_compare() {
   local label=$1 scenario=$2 game=$3 ini=${4:-} side why="" started took name
   name=${scenario##*/}
+  wanted "$label" || return 0
   for side in linux windows; do
     rm -rf "${game:?}" "${work:?}/sim-$side" && mkdir -p "$game"
     [ -z "$ini" ] || cp "$ini" "$game/zephal.ini"
