@@ -104,14 +104,11 @@ struct PresetSave : Presets {
   }
 };
 
+// Saving again replaces the values in place.
 TEST_F(PresetSave, CtrlDigitAddsTheListedKeysInOrder) {
   press(4, true);
   EXPECT_EQ(test::read_text(ini), mine + pos4);
   EXPECT_EQ(test::log, strs{"zephal: preset 4 saved (" + game_dir() + "\\tracks\\alpine\\freecam.ini)"});
-}
-
-TEST_F(PresetSave, SavingAgainReplacesTheValuesInPlace) {
-  press(4, true);
   set_bits(zp[0].x, 0x3F800000);
   zp[0].bind_rot = 1;
   press(4, true);
