@@ -2,6 +2,7 @@
 // replay interface's arm stub and the frame stub): whatever they do, the game
 // gets its x87 control word, its x87 stack and its MXCSR back as it left them,
 // for those stubs restore none of these.
+#include "host/cpu.h"
 #include "patches/hooks.h"
 #include "tests/support.h"
 
@@ -9,51 +10,33 @@ namespace {
 
 using host::word;
 
-struct fpu_state {
-  u16 control, top;
-  u32 mxcsr;
-  bool operator==(const fpu_state &) const = default;
-};
-std::ostream &operator<<(std::ostream &o, const fpu_state &s) {
-  return o << std::hex << "x87 control " << s.control << ", stack top " << s.top << ", MXCSR " << s.mxcsr;
-}
-
 // A game that computes in single precision rounding toward zero, with SSE
-// rounding up and flushing to zero: nothing like the defaults.
-constexpr fpu_state game_fpu = {0x0c7f, 0, 0xdf80};
-
-// The handler run under the game's settings; the state it leaves.
-template <class F> fpu_state across(F &&handler) {
-  fpu_state s = game_fpu;
-  u16 status;
-  asm volatile("fninit\n\tfldcw %0\n\tldmxcsr %1" : : "m"(s.control), "m"(s.mxcsr));
+// rounding up and flushing to zero: nothing like the defaults. The handler
+// runs under these; the x87 control word, stack top and MXCSR it leaves.
+constexpr u16 game_fcw = 0x0c7f;
+constexpr u32 game_mxcsr = 0xdf80, defaults = 0x1f80;
+template <class F> std::tuple<int, int, u32> across(F &&handler) {
+  asm volatile("fninit\n\tfldcw %0\n\tldmxcsr %1" : : "m"(game_fcw), "m"(game_mxcsr));
   handler();
-  asm volatile("fnstcw %0\n\tfnstsw %1\n\tstmxcsr %2" : "=m"(s.control), "=m"(status), "=m"(s.mxcsr));
-  const u32 defaults = 0x1f80;
+  const host::fx_image left = host::fx_now();
   asm volatile("fninit\n\tldmxcsr %0" : : "m"(defaults));
-  s.top = (status >> 11) & 7;
-  return s;
+  return {left.fcw(), left.top(), left.mxcsr()};
 }
-
-struct NoFpuSave : test::plugin {
-  test::temp_dir dir;
-  u32 cam = 0;
-  void SetUp() override {
-    test::plugin::SetUp();
-    test::game_in(dir);
-    word(at::ga_car_count) = 2;
-    for (u32 i = 0; i < 2; ++i) host::make_car(i, 3.5f * (f32)i, 1, 2);
-    cam = host::make_camera(at::cam_type_free, 0);
-    word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = word(at::ga_car_table);
-    word(at::ga_view_cam_base) = cam;
-    for (u32 t = 0; t < 300; ++t) word(at::ga_tick) = t, z9_zp_capture();
-  }
-};
+const std::tuple<int, int, u32> as_left = {game_fcw, 0, game_mxcsr};
+using NoFpuSave = test::plugin;
 
 // Each frame pass with the keys that make the frame handler rewind, seek,
 // pause, save and recall a preset; the arm handler with the free camera flown
 // (held back) and not.
 TEST_F(NoFpuSave, TheHandlersLeaveTheGamesFpuStateAsTheyFoundIt) {
+  test::temp_dir dir;
+  test::game_in(dir);
+  word(at::ga_car_count) = 2;
+  for (u32 i = 0; i < 2; ++i) host::make_car(i, 3.5f * (f32)i, 1, 2);
+  const u32 cam = host::make_camera(at::cam_type_free, 0);
+  word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = word(at::ga_car_table);
+  word(at::ga_view_cam_base) = cam;
+  for (u32 t = 0; t < 300; ++t) word(at::ga_tick) = t, z9_zp_capture();
   const struct { const char *what; std::vector<int> keys; } passes[] = {
       {"nothing held", {}}, {"back", {at::comma}}, {"back 64", {at::shift, at::comma}}, {"forward", {at::period}},
       {"pause", {at::space}}, {"save preset 4", {at::ctrl, at::digit(4)}}, {"recall preset 4", {at::digit(4)}}};
@@ -62,13 +45,13 @@ TEST_F(NoFpuSave, TheHandlersLeaveTheGamesFpuStateAsTheyFoundIt) {
     host::release_all_keys();
     for (int k : p.keys) host::set_key(k, true);
     host::set_tick(ms += 20);
-    EXPECT_EQ(across([] { z9_zp_frame(); }), game_fpu) << p.what;
+    EXPECT_EQ(across([] { z9_zp_frame(); }), as_left) << p.what;
   }
   host::release_all_keys();
   for (int flown : {0, 1}) {
     if (flown) z9_zp_freecam_tick(cam);
     i32 held = -1;
-    EXPECT_EQ(across([&] { held = z9_zp_ui_suppressed(); }), game_fpu) << "free camera flown " << flown;
+    EXPECT_EQ(across([&] { held = z9_zp_ui_suppressed(); }), as_left) << "free camera flown " << flown;
     EXPECT_EQ(held, flown);
   }
   EXPECT_NE(test::log, std::vector<std::string>{});  // the keys did act

@@ -157,10 +157,14 @@ TEST_F(Stubs, CallSitesSkipOrRunTheCalleeAsTheHandlerSays) {
       }
 }
 
-TEST_F(Stubs, CaptureRunsBeforeTheTickBodyWhichFindsItsPrologueDone) {
+// The capture runs before the tick body, which finds its prologue done; the
+// frame stub runs the routine, then the handler, and drops the result.
+TEST_F(Stubs, CaptureRunsBeforeTheTickBodyFrameAfterItsRoutine) {
+  int served = 0;
+  host::services().aux = [&] { return ++served, 0xc0ffee01u; };
   for (u32 flags : {all_flags, no_flags}) {
     SCOPED_TRACE(testing::Message() << "flags " << std::hex << flags);
-    const u32 calls = entry_of(routine::tick).calls;
+    u32 calls = entry_of(routine::tick).calls;
     run r(host::tick_routine, 0xabcdef01, flags);
     const host::routine_entry &e = entry_of(routine::tick);
     ASSERT_EQ(e.calls, calls + 1);
@@ -176,25 +180,15 @@ TEST_F(Stubs, CaptureRunsBeforeTheTickBodyWhichFindsItsPrologueDone) {
     EXPECT_TRUE(host::fx_of(routine::tick).same_state(r.before));
     EXPECT_TRUE(r.after.same_state(r.before));
     expect_kept(r.c, e.calls);
-  }
-}
 
-TEST_F(Stubs, FrameRunsTheRoutineThenTheHandlerAndDropsTheResult) {
-  int served = 0;
-  host::services().aux = [&] {
-    ++served;
-    return 0xc0ffee01u;
-  };
-  for (u32 flags : {all_flags, no_flags}) {
-    SCOPED_TRACE(testing::Message() << "flags " << std::hex << flags);
-    const u32 calls = entry_of(routine::aux).calls;
-    run r(host::site_frame, 0x5eed5eed, flags);
-    const host::routine_entry &e = entry_of(routine::aux);
-    ASSERT_EQ(e.calls, calls + 1);
+    calls = entry_of(routine::aux).calls;
+    run f(host::site_frame, 0x5eed5eed, flags);
+    const host::routine_entry &a = entry_of(routine::aux);
+    ASSERT_EQ(a.calls, calls + 1);
     EXPECT_EQ(frame_h.callee_calls, calls + 1);  // the routine ran first
-    EXPECT_EQ(regs(e), regs(r.c.in));
+    EXPECT_EQ(regs(a), regs(f.c.in));
     expect_light_start(frame_h);
-    expect_kept(r.c, r.c.in.eax);  // the routine's 0xc0ffee01 is dropped
+    expect_kept(f.c, f.c.in.eax);  // the routine's 0xc0ffee01 is dropped
   }
   EXPECT_EQ(std::make_tuple(served, frame_h.calls), std::make_tuple(2, 2));
 }

@@ -39,15 +39,12 @@ void track(const char *first, const char *second, u32 number = 3) {
 
 struct Presets : test::plugin {
   test::temp_dir dir;
-  std::string ini = dir / "Tracks/Alpine/freecam.ini";  // the game's case differs
+  std::string ini = dir / "tracks/alpine/freecam.ini";
   u32 cam = 0, cars[5] = {};
 
   void SetUp() override {
     test::plugin::SetUp();
-    std::filesystem::create_directories(dir / "Tracks/Alpine");
-    host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
-    zp_load_settings();
-    track("tracks\\", "alpine");
+    test::game_in(dir, 3);
     for (u32 i = 0; i < 5; ++i) cars[i] = host::make_car(i, 0, 0, 0);
     word(at::ga_car_count) = 5;
     cam = host::make_camera(at::cam_type_free, 0);
@@ -73,28 +70,21 @@ struct Presets : test::plugin {
 
 using PresetPath = Presets;
 
-TEST_F(PresetPath, IsTheGameFolderThenTheTrackStringsAsTheyStand) {
-  EXPECT_EQ(path(), game_dir() + "\\tracks\\alpine\\freecam.ini");
-  track("tracks\\", "coast", 5);  // another track number, another table entry
-  EXPECT_EQ(path(), game_dir() + "\\tracks\\coast\\freecam.ini");
-}
-
-TEST_F(PresetPath, APathTooLongIsCutAtMaxPath) {
-  track(std::string(300, 'a').c_str(), "b");
-  EXPECT_EQ(path(), (game_dir() + "\\" + std::string(300, 'a')).substr(0, 259));
-}
-
-TEST_F(PresetPath, MissingOrEmptyTrackStringsGiveNoPathAndKeepTheLastOne) {
-  const std::string before = path();
-  for (auto [a, b] : {std::pair<const char *, const char *>{nullptr, "b"}, {"", "b"}, {"a", nullptr}, {"a", ""}}) {
-    track(a, b);
-    EXPECT_EQ(path(), "(none)");
-    EXPECT_EQ(zp_track_ini_path, before);
+// Missing or empty track strings give no path and keep the last one.
+TEST_F(PresetPath, IsTheGameFolderThenTheTrackStringsAsTheyStandCutAtMaxPath) {
+  const std::string a300(300, 'a'), g = game_dir() + "\\", none = "(none)";
+  const struct { const char *dir, *name; u32 number; std::string want; } cases[] = {
+      {"tracks\\", "alpine", 3, g + "tracks\\alpine\\freecam.ini"},
+      {"tracks\\", "coast", 5, g + "tracks\\coast\\freecam.ini"},  // another track number, another table entry
+      {a300.c_str(), "b", 3, (g + a300).substr(0, 259)},
+      {nullptr, "b", 3, none}, {"", "b", 3, none}, {"a", nullptr, 3, none}, {"a", "", 3, none}};
+  for (auto &c : cases) {
+    const std::string before = zp_track_ini_path;
+    track(c.dir, c.name, c.number);
+    EXPECT_EQ(path(), c.want) << (c.dir ? c.dir : "null") << " " << (c.name ? c.name : "null");
+    if (c.want == none) EXPECT_EQ(zp_track_ini_path, before);
   }
-}
-
-TEST_F(PresetPath, WithoutAGameFolderItIsRelative) {
-  zp_dir[0] = 0;
+  zp_dir[0] = 0;  // without a game folder it is relative
   track("t\\", "x");
   EXPECT_EQ(path(), "t\\x\\freecam.ini");
 }
@@ -114,14 +104,11 @@ struct PresetSave : Presets {
   }
 };
 
+// Saving again replaces the values in place.
 TEST_F(PresetSave, CtrlDigitAddsTheListedKeysInOrder) {
   press(4, true);
   EXPECT_EQ(test::read_text(ini), mine + pos4);
   EXPECT_EQ(test::log, strs{"zephal: preset 4 saved (" + game_dir() + "\\tracks\\alpine\\freecam.ini)"});
-}
-
-TEST_F(PresetSave, SavingAgainReplacesTheValuesInPlace) {
-  press(4, true);
   set_bits(zp[0].x, 0x3F800000);
   zp[0].bind_rot = 1;
   press(4, true);
@@ -130,6 +117,7 @@ TEST_F(PresetSave, SavingAgainReplacesTheValuesInPlace) {
   EXPECT_EQ(test::read_text(ini), mine + pos4);
 }
 
+// A recall without a track reads and says nothing.
 TEST_F(PresetSave, NeedsATrackFirstThenAFlyingCamera) {
   zp[0].active = 0;
   zp_preset_save(2);
@@ -137,6 +125,9 @@ TEST_F(PresetSave, NeedsATrackFirstThenAFlyingCamera) {
   zp_preset_save(2);
   fly();
   zp_preset_save(2);
+  const freecam_record before = zp[0];
+  zp_preset_apply(2);
+  EXPECT_EQ(memcmp(&before, &zp[0], sizeof before), 0);
   EXPECT_EQ(test::log, (strs{"zephal: preset: free camera not active", "zephal: preset: no track path",
                              "zephal: preset: no track path"}));
   EXPECT_EQ(test::read_text(ini), mine);
@@ -207,15 +198,6 @@ TEST_F(PresetRecall, AnEmptyPresetChangesNothing) {
       EXPECT_EQ(test::log, strs{"zephal: preset 3 empty"});
       EXPECT_EQ(std::pair(word(at::ga_cam_request_flag), g_pending_preset), std::pair(0u, -1));
     }
-}
-
-TEST_F(PresetRecall, WithoutATrackNothingIsReadOrSaid) {
-  track("tracks\\", nullptr);
-  fly();
-  const freecam_record before = zp[0];
-  zp_preset_apply(2);
-  EXPECT_EQ(memcmp(&before, &zp[0], sizeof before), 0);
-  EXPECT_EQ(test::log, strs{});
 }
 
 // With the camera off, a recall asks for the free camera; its first tick in

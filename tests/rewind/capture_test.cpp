@@ -2,15 +2,12 @@
 // streamed past the cache writes the bytes a plain capture writes and not one
 // byte beside its slot; the index of slot ticks finds the oldest snapshot the
 // slot headers name.
-#include "patches/hooks.h"
-#include "rewind/seek.h"
 #include "rewind/stream.h"
-#include "tests/support.h"
+#include "tests/rewind/race.h"
 
 namespace {
 
-using host::word;
-using bytes = std::vector<u8>;
+using namespace race;
 
 // Parts as a capture hands them to the writer: lengths, with 0 marking a
 // run of zeros (a missing car or mark array) of the next length.
@@ -50,37 +47,11 @@ TEST(SlotWriter, StreamingWritesWhatPlainCopiesWriteAtEveryLineOffsetAndNothingB
     }
 }
 
-// The game patterned by seed; the car count and table, the mode and the mark
-// words stay.
-void fill_game(u32 seed) {
-  bytes keep((u8 *)at::ga_car_count, (u8 *)at::ga_car_count + 0x128);
-  u32 kept[] = {word(at::ga_mode), word(at::ga_mark_index), word(at::ga_mark_array)};
-  for (u32 a = host::code_end; a < host::image_end; a += 4) word(a) = (a ^ seed) * 2654435761u + seed;
-  memcpy((void *)at::ga_car_count, keep.data(), keep.size());
-  word(at::ga_mode) = kept[0];
-  word(at::ga_mark_index) = kept[1];
-  word(at::ga_mark_array) = kept[2];
-}
-
-struct Capture : test::plugin {
-  bytes marks;
-  std::vector<u32> car_objs;
+struct Capture : Race {
   void setup(u32 cars, u32 fx, u32 m, u32 slots) {
     zp_ring_reset();
-    cfg_rewind_effects = fx, cfg_rewind_ticks = slots;
-    car_objs.clear();
-    for (u32 i = 0; i < cars; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
-    word(at::ga_car_count) = cars;
-    marks.assign(m * 13844 + 32, 0);
-    for (u32 i = 0; i < marks.size(); ++i) marks[i] = (u8)(i * 13 + m);
-    word(at::ga_mark_array) = (u32)(uintptr_t)marks.data() + 1;  // records off any alignment
-    word(at::ga_mark_index) = m - 1;
-  }
-  void capture(u32 first, u32 last) {
-    for (u32 t = first; t - first <= last - first; ++t) {
-      word(at::ga_tick) = t;
-      z9_zp_capture();
-    }
+    cfg_rewind_ticks = slots;
+    race(cars, m, fx);
   }
   // Slots k - 1 to k + 1 around tick t's slot k, as they stand.
   bytes around(u32 t) const {
@@ -108,11 +79,11 @@ TEST_F(Capture, EveryLapWritesTheBytesOfAPlainCaptureAndLeavesTheNeighboursAlone
     setup(c.cars, c.fx, c.marks, 128);
     capture(0, 0);  // the ring is built
     for (u32 lap = 0; lap < 3; ++lap) {  // the first lap plain, the later ones streamed
-      fill_game(lap * 100 + c.cars);
+      fill(lap * 100 + c.cars);
       for (u32 t = lap * 128 + 60; t < lap * 128 + 77; ++t) {
         SCOPED_TRACE(testing::Message() << "tick " << t);
         for (u32 i = 0; i < c.cars; ++i) word(at::ga_car_table + 4 * i) = t % 5 == i ? 0 : car_objs[i];  // a car missing
-        word(at::ga_mark_array) = t % 7 ? (u32)(uintptr_t)marks.data() + 1 : 0;  // now and then the mark array
+        word(at::ga_mark_array) = t % 7 ? mark_array() : 0;  // now and then the mark array
         const bytes before = around(t);
         word(at::ga_tick) = t;
         z9_zp_capture();
@@ -125,13 +96,12 @@ TEST_F(Capture, EveryLapWritesTheBytesOfAPlainCaptureAndLeavesTheNeighboursAlone
 TEST_F(Capture, ARebuiltRingStartsItsFirstLapAgainWithTheSameBytes) {
   setup(2, 1, 3, 128);
   capture(0, 300);
-  host::make_car(2, 0, 0, 0);
-  word(at::ga_car_count) = 3;  // another car count: a new ring
-  fill_game(9);
+  cars(3);  // another car count: a new ring
+  fill(9);
   word(at::ga_tick) = 301;
   z9_zp_capture();
   EXPECT_TRUE(around(301) == plain_capture(bytes(3 * zp_slot_size), 301));
-  fill_game(10);
+  fill(10);
   const bytes before = around(301 + 128);
   capture(301 + 128, 301 + 128);
   EXPECT_TRUE(around(301 + 128) == plain_capture(before, 301 + 128));
@@ -152,13 +122,8 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
   };
   for (auto &c : cases) {
     SCOPED_TRACE(c.what);
-    cfg_rewind_effects = 0;
     setup(1, 0, 0, c.slots);
-    for (const step &s : c.steps) {
-      for (u32 i = 1; i < s.cars; ++i) host::make_car(i, 0, 0, 0);
-      word(at::ga_car_count) = s.cars;
-      capture(s.first, s.last);
-    }
+    for (const step &s : c.steps) cars(s.cars), capture(s.first, s.last);
     u32 want = 0xdeadbeef, got = 0xfeedface;
     const bool found = kit::oldest_by_headers(&want);
     ASSERT_EQ(zp_oldest_snapshot(&got), (int)found);
@@ -172,9 +137,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
   }
   // The seek lands there: at tick 310 of the 3-car ring, back beyond the ring.
   setup(2, 0, 0, 128), capture(0, 300);
-  host::make_car(2, 0, 0, 0);
-  word(at::ga_car_count) = 3;
-  capture(301, 310);
+  cars(3), capture(301, 310);
   test::log.clear(), zp_seek(-1000);
   EXPECT_EQ(test::log.back(), "zephal: rewound to tick 301 (-9)");
 }

@@ -2,29 +2,19 @@
 // mark-section records, and the replay keys through the frame handler and host clock.
 #include <functional>
 
-#include "patches/hooks.h"
-#include "rewind/seek.h"
-#include "tests/support.h"
+#include "tests/rewind/race.h"
 
 namespace {
 
-using host::word;
-using bytes = std::vector<u8>;
+using namespace race;
 using list = std::vector<std::string>;
-constexpr u32 data_begin = host::code_end, data_end = host::image_end;
 
 // What a slot copies besides cars and marks, in slot order: the first region
 // (ahead of the cars), the seven regions, then the three effects regions.
 constexpr struct span { u32 addr, len; } regions[] = {
     {0x7c3c04, 6308}, {0x829078, 40}, {0x8290b4, 4}, {0x8290cc, 1312}, {0x853b18, 104}, {0x5bf268, 12},
     {0x8b1bac, 36}, {0x5c3a68, 24}, {0x87f76c, 109536}, {0x5cd0bc, 6144}, {0x64f3c8, 1536}};
-constexpr u32 mark_entry = 12, mark_entry_size = 8;  // the bytes a slot keeps of each mark record
 
-u8 pattern(u32 addr, u32 seed) {  // differs with address and seed
-  u32 x = addr * 0x9e3779b1u + seed * 0x85ebca6bu;
-  return (u8)(((x ^ x >> 13) * 0xc2b2ae35u) >> 24);
-}
-bytes mem(u32 addr, u32 len) { return bytes((u8 *)(uintptr_t)addr, (u8 *)(uintptr_t)addr + len); }
 bytes image() { return mem(data_begin, data_end - data_begin); }
 u32 &word_in(bytes &img, u32 addr) { return *(u32 *)(void *)&img[addr - data_begin]; }
 // The first addresses where the game's data differs from want, or "".
@@ -39,52 +29,7 @@ std::string diff(const bytes &want) {
 }
 std::string ring_line(u32 slot_bytes) { return test::format("zephal: snapshot ring 128 x %u bytes", slot_bytes); }
 
-struct Ring : test::plugin {
-  bytes marks;  // mark-section records
-  std::vector<u32> car_objs;
-
-  void SetUp() override {  // small slots unless a test wants more: one car, no marks, no effects
-    test::plugin::SetUp();
-    word(at::ga_mark_index) = ~0u;
-    cfg_rewind_effects = 0;
-    cars(1);
-  }
-  // A race of n cars with m mark sections, filed with or without the effects.
-  void race(u32 n, u32 m, i32 effects) {
-    cfg_rewind_effects = effects;
-    cars(n);
-    mark_sections(m);
-  }
-  void cars(u32 n) {
-    car_objs.clear();
-    for (u32 i = 0; i < n; ++i) car_objs.push_back(host::make_car(i, (f32)i, 0, 0));
-    word(at::ga_car_count) = n;
-  }
-  void mark_sections(u32 m) {
-    marks.assign(m * at::mark_record_size + 1, 0);
-    word(at::ga_mark_array) = (u32)(uintptr_t)marks.data();
-    word(at::ga_mark_index) = m - 1;
-  }
-  u8 *mark(u32 i) { return &marks[i * at::mark_record_size + mark_entry]; }
-  void capture(u32 first, u32 last) {
-    for (u32 t = first; t - first <= last - first; ++t) {
-      word(at::filed_word) = t * 7;  // tells the slots apart
-      word(at::ga_tick) = t;
-      z9_zp_capture();
-    }
-  }
-  // Patterns the game's data and the mark records, keeping the game mode, the
-  // words that locate the marks and the car count and table.
-  void fill(u32 seed) {
-    const bytes cars = mem(at::ga_car_count, 0x128);
-    const u32 kept[] = {word(at::ga_mode), word(at::ga_mark_index), word(at::ga_mark_array)};
-    for (u32 a = data_begin; a < data_end; ++a) host::byte(a) = pattern(a, seed);
-    for (u32 i = 0; i < marks.size(); ++i) marks[i] = pattern(i, seed + 77);
-    memcpy((void *)(uintptr_t)at::ga_car_count, cars.data(), cars.size());
-    word(at::ga_mode) = kept[0];
-    word(at::ga_mark_index) = kept[1];
-    word(at::ga_mark_array) = kept[2];
-  }
+struct Ring : Race {
   void rewind_from(u32 now, i32 delta) {
     word(at::ga_tick) = now;
     zp_rewind(delta);
@@ -118,7 +63,7 @@ TEST_F(Slot, HoldsHeaderRegionsCarsEffectsAndMarksInOrder) {
       expect(mem(regions[i].addr, regions[i].len));
       for (u32 k = 0; i == 0 && k < n; ++k) expect(mem(car_objs[k], at::car_block_size));
     }
-    for (u32 i = 0; fx && i < m; ++i) expect(bytes(mark(i), mark(i) + mark_entry_size));
+    for (u32 i = 0; fx && i < m; ++i) expect(bytes(mark(i), mark(i) + mark_kept));
     EXPECT_EQ(off, zp_slot_size);
   }
 }
@@ -145,33 +90,27 @@ TEST_F(Slot, RewindRestoresEveryCapturedByteAndNothingElse) {
   word_in(want, at::ga_half_tick) = word_in(captured, at::ga_tick_alt) >> 1;
   EXPECT_EQ(diff(want), "");
   for (u32 b = 0; b < 3 * at::mark_record_size; ++b)
-    ASSERT_EQ(marks[b], b % at::mark_record_size - mark_entry < 8 ? captured_marks[b] : pattern(b, 2 + 77)) << b;
+    ASSERT_EQ(marks[1 + b], b % at::mark_record_size - mark_at < 8 ? captured_marks[1 + b] : pattern(1 + b, 2 + 77)) << b;
   EXPECT_EQ(test::log.back(), "zephal: rewound to tick 500 (-3)");
 }
 
-// The slot of tick 40 taken again at tick 808 while car 1 and the marks are away.
-TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZeros) {
+// Car 1 and the marks away as tick 40's slot is taken again at tick 808: they
+// come back as zeros. Car 2 and the marks away at the restore: left alone.
+TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZerosAtRestoreIsLeftAlone) {
   race(3, 2, 1);
   fill(1);
   capture(40, 40);
-  word(at::ga_car_table + 4) = 0;
-  word(at::ga_mark_array) = 0;
+  word(at::ga_car_table + 4) = word(at::ga_mark_array) = 0;
   capture(808, 808);
   word(at::ga_car_table + 4) = car_objs[1];
-  word(at::ga_mark_array) = (u32)(uintptr_t)marks.data();
+  word(at::ga_mark_array) = mark_array();
   rewind_from(809, -1);
   EXPECT_EQ(mem(car_objs[1], at::car_block_size), bytes(at::car_block_size, 0));
-  for (u32 i = 0; i < 2; ++i) EXPECT_EQ(bytes(mark(i), mark(i) + mark_entry_size), bytes(8, 0)) << "mark " << i;
-}
-
-TEST_F(Slot, ACarOrMarkArrayMissingAtRestoreIsLeftAlone) {
-  race(3, 2, 1);
-  capture(40, 40);
-  fill(1);
-  word(at::ga_car_table + 8) = 0;
-  word(at::ga_mark_array) = 0;
+  for (u32 i = 0; i < 2; ++i) EXPECT_EQ(bytes(mark(i), mark(i) + mark_kept), bytes(8, 0)) << "mark " << i;
+  fill(2);
+  word(at::ga_car_table + 8) = word(at::ga_mark_array) = 0;
   const bytes car2 = mem(car_objs[2], host::car_object_size), marks_before = marks;
-  rewind_from(41, -1);
+  rewind_from(809, -1);
   EXPECT_EQ(mem(car_objs[2], host::car_object_size), car2);
   EXPECT_EQ(marks, marks_before);
 }
@@ -238,21 +177,18 @@ TEST_F(Building, AChangedMarkCountRebuildsTheRingOnlyWhenItHoldsEffects) {
   }
 }
 
-TEST_F(Building, RewindZeroFilesNothing) {
-  cfg_rewind = 0;
-  capture(1, 1);
-  EXPECT_EQ(zp_snapshot_exists(1), 0);
-  EXPECT_EQ(host::virtual_blocks_live(), 0u);
-}
-
 // --- rewind and seek ----------------------------------------------------------------------
 
 using Seek = Ring;
 
 // Seeks (s) and rewinds (r) by delta from tick now, with ticks first to last
 // filed and replay camera cam showing: the message, and where it lands, the
-// state of that tick, paused, with cameras 1 to 8 asked for again.
+// state of that tick, paused, with cameras 1 to 8 asked for again. Without a
+// ring nothing is done or said.
 TEST_F(Seek, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
+  const bytes empty = image();
+  zp_seek(-1), zp_seek(+1), zp_rewind(-1);
+  EXPECT_EQ(std::pair(test::log, diff(empty)), std::pair(list{}, std::string()));
   struct { u32 first, last, now; char op; i32 delta; u32 cam; const char *msg; } cases[] = {
       {232, 999, 999, 's', -64, 8, "zephal: rewound to tick 935 (-64)"},
       {232, 999, 935, 's', +64, 1, "zephal: rewound to tick 999 (+64)"},  // slots ahead: a jump, not a run
@@ -294,15 +230,6 @@ TEST_F(Seek, LandsOnTheExactSlotTheOldestOrTickZeroElseLeavesTheGameAlone) {
   }
 }
 
-TEST_F(Seek, WithoutARingNothingIsDoneOrSaid) {
-  const bytes before = image();
-  zp_seek(-1);
-  zp_seek(+1);
-  zp_rewind(-1);
-  EXPECT_EQ(test::log, list{});
-  EXPECT_EQ(diff(before), "");
-}
-
 // --- seeking forward past the ring: the replay runs to the target --------------------
 
 struct ForwardSeek : Ring {
@@ -324,15 +251,8 @@ struct ForwardSeek : Ring {
   }
 };
 
-TEST_F(ForwardSeek, RunsTheReplayQuietlyAndPausesAtTheTarget) {
-  zp_seek(+64);
-  EXPECT_EQ((std::array{word(at::ga_pause), word(at::ga_control), word(at::ga_half_tick)}), (std::array{0u, 5u, 82u}));
-  EXPECT_EQ(test::log, list{});
-  EXPECT_EQ(paused_at(101, 200), 164u);
-}
-
-// After a seek of +64 from tick 100: what happens next, then the tick at
-// which the captures from first to last pause the replay.
+// A seek of +64 from tick 100 runs the replay quietly: what happens next, then
+// the tick at which the captures from first to last pause the replay.
 TEST_F(ForwardSeek, ItStopsAtTheTargetUnlessARewindOrLeavingTheReplayAbandonsIt) {
   const struct { const char *what; std::function<void(ForwardSeek &)> then; u32 first, last, paused; } cases[] = {
       {"a tick past the target", [](auto &) {}, 170, 170, 170},
@@ -348,6 +268,8 @@ TEST_F(ForwardSeek, ItStopsAtTheTargetUnlessARewindOrLeavingTheReplayAbandonsIt)
   for (auto &c : cases) {
     SetUp();
     zp_seek(+64);
+    EXPECT_EQ((std::array{word(at::ga_pause), word(at::ga_control), word(at::ga_half_tick)}), (std::array{0u, 5u, 82u}));
+    EXPECT_EQ(test::log, list{});
     c.then(*this);
     EXPECT_EQ(paused_at(c.first, c.last), c.paused) << c.what;
     if (c.paused == 164) EXPECT_EQ(zp_snapshot_exists(164), 0) << c.what;
@@ -436,19 +358,16 @@ TEST_F(ReplayKeys, OutsideReplayNothingActs) {
   EXPECT_EQ(word(at::ga_pause), 0u);
 }
 
-TEST_F(ReplayKeys, APassAsksForShiftAndCtrlThenPauseBackForwardThenTheTenDigits) {
-  std::vector<int> asked;
-  host::record_key_queries(&asked);
-  pass(0);
-  host::record_key_queries(nullptr);
-  std::vector<int> want = {VK_SHIFT, VK_CONTROL, at::space, at::comma, at::period};
+// Shift and Ctrl, then pause, back, forward, then the ten digits, which save
+// with the Ctrl of the same pass (with no track loaded here).
+TEST_F(ReplayKeys, APassAsksForTheModifiersThenTheReplayKeysThenTheDigits) {
+  std::vector<int> asked, want = {VK_SHIFT, VK_CONTROL, at::space, at::comma, at::period};
   for (int n = 0; n < 10; ++n) want.push_back(at::digit(n));
-  EXPECT_EQ(asked, want);
-}
-
-TEST_F(ReplayKeys, DigitKeysComeLastAndSaveWithTheCtrlOfTheSamePass) {
+  host::record_key_queries(&asked);
   word(at::ga_tick) = 700;
-  pass(0, {at::ctrl, at::comma, at::digit(4)});  // a save of preset 4, with no track loaded here
+  pass(0, {at::ctrl, at::comma, at::digit(4)});
+  host::record_key_queries(nullptr);
+  EXPECT_EQ(asked, want);
   EXPECT_EQ(test::log, (list{"zephal: rewound to tick 60 (-640)", "zephal: preset: no track path"}));
 }
 
