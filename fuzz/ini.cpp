@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <deque>
-#include <map>
 #include <optional>
 
 #include "fuzz/check.h"
@@ -41,74 +40,62 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string path = fuzz::folder() / "fuzz.ini", win = host::windows_path(path);
   kit::write_text(path, before);
 
-  // The model: what each touched key holds now (nullopt: absent), and which
-  // sections were touched. A key may stand in its section more than once:
-  // a read gives the first line, a write changes the first line, a delete
-  // removes the first line and so uncovers the next (in `lines`, the values
-  // still in the file in order; unknown after the section gave way).
-  // A deleted section gives way to the next of the same name, if the file
-  // has one: its keys are then unknown to the model rather than absent.
-  std::map<std::pair<int, int>, std::optional<std::string>> keys;
-  std::optional<std::deque<std::string>> lines[4][4];
-  bool touched[4] = {};
+  // The model: the values each key has in the file, in order, as a read
+  // finds them one after the other: a read gives the first line, a write
+  // changes the first line (or adds one), a delete removes the first line
+  // and so uncovers the next. A deleted section gives way to the next of the
+  // same name, if the file has one: what its keys hold is then unknown to
+  // the model (an unknown entry stands for every line from there on).
+  using entry = std::optional<std::string>;
+  std::deque<entry> lines[4][4];
+  bool asked[4][4] = {}, touched[4] = {};
   int headers[4] = {}, deleted[4] = {};
   for (std::string_view l : model::lines(before)) {
     std::string_view name;
     for (int s = 0; s < 4; ++s) headers[s] += model::header(l, name) && model::same(name, "S" + std::to_string(s));
   }
   for (int s = 0; s < 4; ++s)
-    for (int k = 0; k < 4; ++k) {
-      const std::vector<std::string> v = model::values(before, "S" + std::to_string(s), "k" + std::to_string(k));
-      lines[s][k].emplace(v.begin(), v.end());
-    }
+    for (int k = 0; k < 4; ++k)
+      for (const std::string &v : model::values(before, "S" + std::to_string(s), "k" + std::to_string(k)))
+        lines[s][k].push_back(v);
   for (size_t i = 0; i < edits; ++i) {
     const uint8_t op = data[1 + 2 * i], seed = data[2 + 2 * i];
     const int what = op & 3, s = (op >> 2) & 3, k = (op >> 4) & 3;
     const std::string section = "S" + std::to_string(s), key = "k" + std::to_string(k), value = value_from(seed);
-    touched[s] = true;
+    std::deque<entry> &left = lines[s][k];
+    touched[s] = asked[s][k] = true;
     BOOL ok;
     if (what == 2) {
       ok = WritePrivateProfileStringA(section.c_str(), nullptr, nullptr, win.c_str());
       const bool last = ++deleted[s] >= headers[s];
       for (int j = 0; j < 4; ++j) {
-        if (last) {
-          keys[{s, j}] = std::nullopt;
-          lines[s][j].emplace();
-        } else {
-          keys.erase({s, j});
-          lines[s][j].reset();
-        }
+        lines[s][j] = last ? std::deque<entry>{} : std::deque<entry>{std::nullopt};
+        asked[s][j] = true;
       }
     } else if (what == 1) {
       ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), nullptr, win.c_str());
-      std::optional<std::deque<std::string>> &left = lines[s][k];
-      if (left && !left->empty()) left->pop_front();
-      if (!left)
-        keys.erase({s, k});
-      else if (left->empty())
-        keys[{s, k}] = std::nullopt;
-      else
-        keys[{s, k}] = left->front();
+      if (!left.empty() && left.front()) left.pop_front();
     } else {
       ok = WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), win.c_str());
-      // The first line takes the value, or a line is added for it.
-      if (std::optional<std::deque<std::string>> &all = lines[s][k]; all && all->empty())
-        all->push_back(value);
-      else if (all)
-        all->front() = value;
-      keys[{s, k}] = value;
+      if (left.empty() || !left.front())
+        left.push_front(value);
+      else
+        left.front() = value;
     }
     FUZZ_CHECK(ok, "edit %zu written", i);
   }
 
-  for (const auto &[at, want] : keys) {
-    const std::string section = "s" + std::to_string(at.first), key = "K" + std::to_string(at.second);
-    char buf[64];
-    const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<none>", buf, sizeof buf, win.c_str());
-    const std::string got(buf, n), expected = want ? model::as_read(want, sizeof buf) : "<none>";
-    FUZZ_CHECK(got == expected, "[%s] %s reads back \"%s\", the model holds \"%s\"", section.c_str(), key.c_str(),
-               got.c_str(), expected.c_str());
-  }
+  for (int s = 0; s < 4; ++s)
+    for (int k = 0; k < 4; ++k) {
+      const std::deque<entry> &left = lines[s][k];
+      if (!asked[s][k] || (!left.empty() && !left.front())) continue;
+      const std::string section = "s" + std::to_string(s), key = "K" + std::to_string(k);
+      char buf[64];
+      const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "<none>", buf, sizeof buf, win.c_str());
+      const std::string got(buf, n), expected = left.empty() ? "<none>" : model::as_read(left.front(), sizeof buf);
+      FUZZ_CHECK(got == expected, "[%s] %s reads back \"%s\", the model holds \"%s\"", section.c_str(), key.c_str(),
+                 got.c_str(), expected.c_str());
+    }
 
   // Lines outside the first section of each touched name survive. A UTF-16LE
   // file is held in another encoding: only its reads count.

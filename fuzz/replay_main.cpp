@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "tests/kit/kit.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
@@ -26,10 +26,9 @@ int main(int argc, char **argv) {
     }
     std::sort(files.begin(), files.end());
     for (const fs::path &f : files) {
-      std::ifstream in(f, std::ios::binary);
-      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes = kit::read_text(f);
       fprintf(stderr, "%s\n", f.c_str());  // the input being run, should it fail
-      LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      LLVMFuzzerTestOneInput((const uint8_t *)bytes.data(), bytes.size());
       ++inputs;
     }
   }

@@ -1,22 +1,24 @@
 // The plug-in's settings and preset readers on any file, through the host's
 // profile functions: the input is both zephal.ini and the track's
-// freecam.ini. Every setting must come out as the model reads the file,
-// clamped as the plug-in clamps it, and every preset float as the pattern
-// the model finds (or the field's own value when the key is missing or empty).
+// freecam.ini. Every setting of the table must come out as the model reads
+// the file, clamped and converted as its row says, and every preset float
+// as the pattern the model finds (or the field's own value when the key is
+// missing or empty).
+#include <algorithm>
 #include <cstring>
 
 #include "fuzz/check.h"
+#include "base/settings_table.h"
 #include "fuzz/ini_model.h"
 #include "presets/preset_file.h"
 #include "host/win32.h"
 
 namespace {
 
-struct int_setting {
-  const char *key;
-  int32_t def, low, high;
-  const int32_t *global;
-};
+// Each row's global, in the table's order.
+#define FUZZ_ROW(key, global, ...) static_cast<const void *>(&global),
+const void *const globals[] = {ZP_SETTINGS(FUZZ_ROW)};
+#undef FUZZ_ROW
 
 }  // namespace
 
@@ -31,28 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   zp_reset_settings();
   zp_load_settings();
 
-  const int32_t none = INT32_MIN, most = INT32_MAX;
-  const int_setting ints[] = {
-      {"FreeCam", 1, none, most, &cfg_enabled},   {"ReplayOnly", 1, none, most, &cfg_replay_only},
-      {"KeyW", 87, none, most, &k_w},             {"KeySpace", 32, none, most, &k_space},
-      {"KeyPrev", 188, none, most, &k_prev},      {"KeyNext", 190, none, most, &k_next},
-      {"BoostKey", 16, none, most, &k_boost},     {"Rewind", 1, none, most, &cfg_rewind},
-      {"RewindTicks", 768, 128, 4096, &cfg_rewind_ticks}, {"RewindStep", 1, 1, most, &cfg_rewind_step},
-      {"RewindShift", 64, 1, most, &cfg_rewind_shift},    {"RewindCtrl", 640, 1, most, &cfg_rewind_ctrl},
-      {"RewindRepeatMs", 100, 20, most, &cfg_rewind_repeat},
-      {"RewindRepeatDelayMs", 1000, 0, most, &cfg_rewind_delay},
-      {"RewindEffects", 1, none, most, &cfg_rewind_effects},
-  };
-  for (const int_setting &s : ints) {
-    int32_t want = (int32_t)model::to_int(model::lookup(text, "Zephal", s.key), s.def);
-    want = want < s.low ? s.low : want > s.high ? s.high : want;
-    FUZZ_CHECK(*s.global == want, "%s = %d, the model reads %d", s.key, *s.global, want);
+  for (u32 i = 0; i < zp_setting_count; ++i) {
+    const zp_setting &s = zp_settings[i];
+    const i32 want = std::clamp((i32)model::to_int(model::lookup(text, "Zephal", s.key), s.def), s.min, s.max);
+    const f32 as_float = zp_convert(s.conv, want);
+    FUZZ_CHECK(memcmp(globals[i], s.conv == zp_as_is ? (const void *)&want : &as_float, 4) == 0,
+               "%s holds %08X, the model reads %d", s.key, *(const u32 *)globals[i], want);
   }
-  const float move = (float)(int32_t)model::to_int(model::lookup(text, "Zephal", "MoveSpeed"), 8);
-  float boost = (float)((double)(int32_t)model::to_int(model::lookup(text, "Zephal", "Boost"), 30) / 10.0);
-  boost = boost < 1.0f ? 1.0f : boost;
-  FUZZ_CHECK(memcmp(&cfg_move, &move, 4) == 0 && memcmp(&cfg_boost, &boost, 4) == 0, "MoveSpeed %g, Boost %g",
-             (double)cfg_move, (double)cfg_boost);
 
   // One preset section of the same file, chosen by the file's length.
   snprintf(zp_track_ini_path, sizeof zp_track_ini_path, "%s", host::windows_path(dir / "freecam.ini").c_str());

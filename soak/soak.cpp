@@ -1,9 +1,10 @@
 // The soak: the real plug-in (its sources as the tests link them), applied
-// by the stand-in loader to the host's game image and driven through the
-// game's patched code for a long replay of random play: keys and mouse,
-// seek taps with and without Shift and Ctrl, pause, preset saves and
-// recalls, car-count and mark-section changes, mode changes and replay
-// camera switches, in sessions of their own settings. Throughout it checks
+// by the stand-in loader to the host's game image, and the simulator's game
+// (sim/replay_model) played through the patched places for a long replay of
+// random play: keys and mouse, seek taps with and without Shift and Ctrl,
+// pause, preset saves and recalls, car-count and mark-section changes, mode
+// changes and replay camera switches, in sessions of their own settings.
+// Throughout it checks
 //   - every rewind restores exactly the bytes captured at that tick (a
 //     digest of the snapshot layout, taken when the game's tick routine
 //     runs, right after the capture),
@@ -13,29 +14,27 @@
 //   - a preset recall brings back what the last save of that preset wrote,
 //   - memory stays flat: one ring block at most, and the resident size.
 //   soak [TICKS [SEED]]      (default 200000 replay ticks, seed 1)
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "base/game_memory.h"
 #include "base/log.h"
 #include "base/settings.h"
 #include "freecam/record.h"
 #include "host/game_image.h"
 #include "host/loader.h"
 #include "host/win32.h"
-#include "presets/presets.h"
 #include "rewind/ring.h"
+#include "sim/replay_model.h"
 #include "tests/game_words.h"
 #include "tests/kit/kit.h"
 #include "z9sdk/z9.h"
@@ -46,7 +45,6 @@ namespace {
 
 using host::word;
 
-
 int failures = 0;
 #define SOAK_CHECK(cond, ...)                                                                          \
   do {                                                                                                 \
@@ -54,7 +52,7 @@ int failures = 0;
       fprintf(stderr, "soak: tick %u: ", word(at::ga_tick)), fprintf(stderr, __VA_ARGS__), fputc('\n', stderr); \
   } while (0)
 
-// FNV-1a over 32-bit words: the digest of one snapshot's worth of game state.
+// FNV-1a: the digest of one snapshot's worth of game state.
 struct digest {
   u64 h = 1469598103934665603ull;
   void add(const u8 *p, u32 n) {  // p null: n zeros
@@ -110,6 +108,13 @@ long resident_kib() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+// The floats a preset keeps, as bit patterns.
+std::vector<u32> pose(const freecam_record &r) {
+  std::vector<u32> p(21);
+  memcpy(p.data(), &r.x, 12), memcpy(p.data() + 3, r.m, 36), memcpy(p.data() + 12, r.r, 36);
+  return p;
+}
+
 class soak {
  public:
   soak(u32 seed, const std::string &dir) : rng_(seed), dir_(dir) {}
@@ -117,63 +122,42 @@ class soak {
   // One session: a fresh game and plug-in, a zephal.ini of its own, ticks
   // replay ticks of play.
   void session(u32 ticks) {
-    std::uniform_int_distribution<u32> pick(0, 3);
     const u32 rings[] = {128, 200, 640, 1024}, steps[] = {1, 3, 7, 20};
-    s_ = {rings[pick(rng_)], steps[pick(rng_)], 64, 640, rng_() % 5 == 0};
-    std::ofstream(dir_ + "/zephal.ini", std::ios::binary)
-        << "[Zephal]\r\nRewindTicks=" << s_.ring << "\r\nRewindStep=" << s_.step
-        << "\r\nRewindEffects=" << (s_.fx ? 1 : 0) << "\r\n";
+    ring_ = rings[rng_() % 4], step_ = steps[rng_() % 4], fx_ = rng_() % 5 == 0;
+    kit::write_text(dir_ + "/zephal.ini", "[Zephal]\r\nRewindTicks=" + std::to_string(ring_) + "\r\nRewindStep=" +
+                                              std::to_string(step_) + "\r\nRewindEffects=" + (fx_ ? "1" : "0") + "\r\n");
     start_game();
-    const u32 end = played_ + ticks;
-    while (played_ < end) frame();
+    for (const u32 end = game_.ticks + ticks; game_.ticks < end;) frame();
     zp_ring_reset();  // as a module unloaded with the game: the ring goes back
   }
 
-  u32 played_ = 0, frames_ = 0;
-  u32 rewinds_ = 0, oldest_ = 0, runs_ = 0, runs_landed_ = 0, none_ = 0, saves_ = 0, recalls_ = 0;
-  u32 car_changes_ = 0, mark_changes_ = 0, mode_changes_ = 0, camera_switches_ = 0, rings_ = 0;
+  sim::game game_;
+  u32 frames_ = 0, rewinds_ = 0, runs_ = 0, runs_landed_ = 0, none_ = 0, saves_ = 0, recalls_ = 0, rings_ = 0;
 
  private:
+  // The plug-in as a freshly loaded module, the game freshly started, the
+  // soak's own view of the tick routine put in front of the game's.
   void start_game() {
-    // The plug-in as a freshly loaded module, the game freshly started.
     kit::fresh_module();
     host::release_all_keys();
-    if (!host::game_reset()) exit(1);
     host::loader_reset();
+    if (!host::game_reset()) exit(1);
     host::set_module_path(host::windows_path(dir_) + "\\game.exe");
-    word(at::ga_track_dir) = kit::game_string("tracks\\");
-    word(at::ga_track_names) = kit::game_string("soak");
-    word(at::ga_track_number) = 0;
-    std::filesystem::create_directories(dir_ + "/tracks/soak");
-    word(at::ga_mouse_left + 8) = 640;
-    word(at::ga_mouse_left + 12) = 480;
-    for (u32 i = 0; i < ring_cars_max; ++i) cars_[i] = host::make_car(i, 10.0f * (f32)i, 0, 0);
-    set_cars(8);
+    game_.start(sim::scenario{}, dir_);
     set_marks(2);
-    cam_ = host::make_camera(0, 0);
-    word(cam_ + at::cam_off_target) = word(cam_ + at::cam_off_target2) = cars_[0];
-    word(at::ga_view_cam_override) = word(at::ga_view_cam_base) = cam_;
-    word(at::ga_mode) = at::mode_replay;
     host::game_services &svc = host::services();
-    svc.tick = [this] { tick(); };
-    svc.aux = [this] { return game_frame(), 0u; };
-    svc.freecam = [this](u32 cam) { camera(cam); };
+    svc.tick = [this, play = svc.tick] { tick(play); };
     const z9_ctx ctx = host::loader_context();
     if (Z9_Apply(&ctx) != 1) {
       fprintf(stderr, "soak: the plug-in was not applied:\n%s", host::loader_log_text().c_str());
       exit(1);
     }
-    slots_.assign(s_.ring, ~0ull);
-    captured_.clear();
+    slots_.assign(ring_, {});
     pending_ = 0;
     ring_exists_ = false;
     seen_ = host::loader_messages().size();
   }
 
-  void set_cars(u32 n) {
-    for (u32 i = 0; i < 64; ++i) word(at::ga_car_table + 4 * i) = i < n && i < ring_cars_max ? cars_[i] : 0;
-    word(at::ga_car_count) = n;
-  }
   // The records live outside the image, room for 64 of them whatever the
   // count says (a rewind writes as many as the ring was built for).
   void set_marks(u32 n) {
@@ -184,206 +168,156 @@ class soak {
 
   // The game's tick routine, entered right after the plug-in's capture: the
   // state it filed is the state here, before the tick changes anything.
-  void tick() {
+  void tick(const std::function<void()> &play) {
     note_log();
     const u32 t = word(at::ga_tick), n = word(at::ga_car_count);
     if (word(at::ga_mode) == at::mode_replay && n >= 1 && n <= ring_cars_max && ring_exists_) {
-      slots_[t % s_.ring] = t;
-      captured_[t] = layout_digest(s_.fx, ring_cars_, fx_marks_);
-      if (captured_.size() > 2 * s_.ring) captured_.erase(captured_.begin());
+      slots_[t % ring_] = {t, layout_digest(fx_, ring_cars_, fx_marks_)};
     }
     // A forward run stops at the first tick routine at or past its target.
     if (pending_ && t >= pending_) {
-      SOAK_CHECK(t == pending_ && (word(at::ga_pause) & 1), "a forward run to %u went on to %u", pending_, t);
+      SOAK_CHECK(t == pending_ && (word(at::ga_pause) & 1), "a forward run to %u reached tick %u %s", pending_, t,
+                 word(at::ga_pause) & 1 ? "paused" : "still running");
       runs_landed_ += t == pending_;
       pending_ = 0;
     }
-    if (word(at::ga_pause) & 1) return;
-    const u32 next = t + 1;
-    word(at::ga_tick) = next;
-    word(at::ga_tick_alt) = 2 * next;
-    word(at::ga_half_tick) = next;
-    ++played_;
-    // The replay moves on: words of the replay state and of every car
-    // change as the tick and the dice say; the effects part too.
-    std::uniform_int_distribution<u32> in(0, 6308 / 4 - 1);
-    // (The track number lives there too; the game keeps it valid, and so does the soak.)
+    play();
+    if (word(at::ga_tick) == t) return;
+    // Besides the cars' driving, words of the replay state, of every car and
+    // of the effects part change as the dice say. (The track number lives
+    // among them; the game keeps it valid, and so does the soak.)
     for (int k = 0; k < 8; ++k) {
-      const u32 at = 0x7c3c04 + 4 * in(rng_);
+      const u32 at = at::filed_word + 4 * (rng_() % 1577);
       if (at != at::ga_track_number) word(at) = rng_();
     }
-    word(0x8290cc + 4 * (rng_() % 328)) = next;
+    word(0x8290cc + 4 * (rng_() % 328)) = t;
     word(0x8b1bac + 4 * (rng_() % 9)) = rng_();
     word(0x87f76c + 4 * (rng_() % 27384)) = rng_();
-    for (u32 i = 0; i < ring_cars_max; ++i) {
-      host::fword(cars_[i] + at::car_off_pos) += 0.5f;
-      word(cars_[i] + 0x100 + 4 * (rng_() % 600)) = rng_();
-    }
+    for (u32 i = 0; i < sim::max_cars; ++i)  // past the driving state, up to the end of the filed block
+      if (const u32 car = game_.car(i)) word(car + 0x240 + 4 * (rng_() % 549)) = rng_();
     if (word(at::ga_mark_array) && clamped_marks())
-      word(word(at::ga_mark_array) + (next % clamped_marks()) * at::mark_record_size + 12) = next;
-  }
-
-  // The game's aux routine: replay camera requests and the hand-over to camera 0.
-  void game_frame() {
-    if (word(at::ga_cam_request_flag)) {
-      word(at::ga_cam_request_flag) = 0;
-      const u32 n = word(at::ga_cam_request);
-      if (n <= 8) word(at::ga_cam_current) = word(cam_ + at::cam_off_type) = n;
-    }
-    if (host::byte(at::ga_cam0_request) == 1 && host::byte(at::ga_cam0_state) != 0xff) {
-      word(at::ga_cam_current) = word(cam_ + at::cam_off_type) = 0;
-      host::byte(at::ga_cam0_state) = 0xff;
-    }
-  }
-
-  // The game's camera routine: a chase camera behind car 0.
-  void camera(u32 cam) {
-    if (word(cam + at::cam_off_type) == at::cam_type_free) return;
-    host::fword(cam + at::cam_off_pos) = host::fword(cars_[0] + at::car_off_pos) - 6;
+      word(word(at::ga_mark_array) + (t % clamped_marks()) * at::mark_record_size + 12) = t;
   }
 
   // New log lines: a new ring empties the soak's record of it.
   void note_log() {
-    const std::vector<std::string> &log = host::loader_messages();
-    for (; seen_ < log.size(); ++seen_) {
-      lines_.push_back(log[seen_]);
+    for (const std::vector<std::string> &log = host::loader_messages(); seen_ < log.size(); ++seen_)
       if (log[seen_].rfind("zephal: snapshot ring", 0) == 0) {
-        std::fill(slots_.begin(), slots_.end(), ~0ull);
+        slots_.assign(ring_, {});
         ring_exists_ = true;
         ring_cars_ = word(at::ga_car_count);
-        fx_marks_ = s_.fx ? clamped_marks() : 0;
+        fx_marks_ = fx_ ? clamped_marks() : 0;
         ++rings_;
       }
-    }
   }
 
-  bool held(u32 t) const { return slots_[t % s_.ring] == t; }
+  // Where the rules put a seek of delta from now, in the words of check():
+  // the snapshot of the tick itself, else forward a run to it, else back the
+  // oldest snapshot filed before now, else none.
+  std::string landing(u32 now, i32 delta) {
+    const u32 target = (u32)std::clamp<i64>((i64)now + delta, 0, 0xffffffffll);
+    u64 oldest = ~0ull;
+    for (const filed &f : slots_) oldest = std::min(oldest, f.tick);
+    const u64 to = slots_[target % ring_].tick == target ? target : delta < 0 && oldest < now ? oldest : ~0ull;
+    if (to != ~0ull) {
+      pending_ = 0;  // a rewind abandons a forward run
+      return "the snapshot of " + std::to_string(to);
+    }
+    if (delta < 0) return ++none_, "no snapshot";
+    pending_ = target;
+    ++runs_;
+    return "a run";
+  }
 
   void frame() {
     ++frames_;
-    std::uniform_int_distribution<u32> percent(0, 999);
     const bool replay = word(at::ga_mode) == at::mode_replay;
     // The player: flight keys and the mouse, now and then a modifier.
     static const int flight[] = {'W', 'S', 'A', 'D', 'Q', 'E', 'C', 'V', 'Z', 'X', 'R', 'F', 'L', 'B', VK_SHIFT, VK_CONTROL};
-    if (percent(rng_) < 200) {
+    if (rng_() % 5 == 0) {
       const int vk = flight[rng_() % 16];
       host::set_key(vk, !host::key_is_down(vk));
     }
-    if (percent(rng_) < 300) {
-      word(at::ga_mouse_x) = 320 + rng_() % 40 - 20;
-      word(at::ga_mouse_y) = 240 + rng_() % 40 - 20;
-    }
-    // Seek keys only as taps (down for one frame), so that each fires one seek now.
-    auto tappable = [&](int vk) {
-      if (frames_ - last_tap_[vk] < 2) return false;
-      last_tap_[vk] = frames_;
-      return true;
-    };
-    int seek = 0;
+    if (rng_() % 10 < 3) game_.move_mouse((i32)(rng_() % 41) - 20, (i32)(rng_() % 41) - 20);
     const bool ctrl = host::key_is_down(VK_CONTROL), shift = host::key_is_down(VK_SHIFT);
-    if (replay && percent(rng_) < 40) seek = rng_() % 2 ? k_prev : k_next;
-    if (seek && !tappable(seek)) seek = 0;
-    int digit = percent(rng_) < 8 ? (int)(rng_() % 10) : -1;
-    if (digit >= 0 && !tappable('0' + digit)) digit = -1;
-    // The player pauses now and then, and soon goes on.
+    // Seek, preset and pause keys only as taps (down for one frame, up the
+    // frame before), so that each fires once now.
+    std::vector<int> taps;
+    auto tap = [&](bool want, int vk) {
+      if (!want || frames_ - last_tap_[vk] < 2) return 0;
+      last_tap_[vk] = frames_;
+      taps.push_back(vk);
+      return vk;
+    };
+    const int seek = tap(replay && rng_() % 25 == 0, rng_() % 2 ? k_prev : k_next);
+    const int digit_key = tap(rng_() % 125 == 0, '0' + (int)(rng_() % 10)), digit = digit_key ? digit_key - '0' : -1;
     paused_frames_ = (word(at::ga_pause) & 1) ? paused_frames_ + 1 : 0;
-    const bool pause_tap = (percent(rng_) < 6 || paused_frames_ > 20) && tappable(0x20);
-    if (seek) host::set_key(seek, true);
-    if (digit >= 0) host::set_key('0' + digit, true);
-    if (pause_tap) host::set_key(0x20, true);
+    if (tap(rng_() % 160 == 0 || paused_frames_ > 20, at::space)) pending_ = 0;  // the player takes the replay in hand
 
-    // The game: cars, marks, mode and replay camera now and then.
-    const u32 c = percent(rng_);
+    // The game: cars (17 is more than a ring takes), marks, mode and replay camera now and then.
+    const u32 c = rng_() % 1000;
     if (c < 2) {
-      const u32 cars[] = {0, 1, 2, 5, 8, 12, 16, 17};
-      set_cars(cars[rng_() % 8]);
-      ++car_changes_;
+      const u32 cars[] = {0, 1, 2, 5, 8, 12, 16, 17}, n = cars[rng_() % 8];
+      game_.set_cars(n);
+      word(at::ga_car_count) = n;
     } else if (c < 4) {
       const u32 marks[] = {0, 1, 3, 64, 5000};
       set_marks(marks[rng_() % 5]);
-      ++mark_changes_;
     } else if (c < 5 || (!replay && c < 40)) {  // the menu is a short visit
-      word(at::ga_mode) = replay ? 1 : at::mode_replay;
+      game_.set_mode(replay ? at::mode_menu : at::mode_replay);
       pending_ = 0;
-      ++mode_changes_;
     } else if (c < 25) {
-      word(at::ga_cam_request) = rng_() % 2 ? at::cam_type_free : rng_() % 9;
-      word(at::ga_cam_request_flag) = 1;
-      ++camera_switches_;
+      game_.request_camera(rng_() % 2 ? at::cam_type_free : rng_() % 9);
     }
 
+    const i32 delta = !seek ? 0 : (seek == k_prev ? -1 : 1) * (i32)(ctrl ? 640 : shift ? 64 : step_);
     const u32 now = word(at::ga_tick);
     const bool was_active = zp[0].active;
-    const size_t before = lines_.size();
+    const size_t before = host::loader_messages().size();
+    for (int vk : taps) host::set_key(vk, true);
     host::set_tick(1000000u + (u32)((u64)frames_ * 1000 / 60));
     host::frame_pass();
-    note_log();
-    check_frame(now, before, seek ? (seek == k_prev ? -1 : 1) * (ctrl ? (i32)s_.ctrl : shift ? (i32)s_.shift : (i32)s_.step) : 0,
-                digit, ctrl, was_active, pause_tap);
-
+    check({host::loader_messages().begin() + (long)before, host::loader_messages().end()}, now, delta, digit, ctrl,
+          was_active);
+    // The rest of the game's frame, as the simulator plays it.
     if (word(at::ga_mode) == at::mode_replay && !(word(at::ga_pause) & 1)) host::replay_ticks(1);
-    note_log();
     for (int n = 1; n <= 3 && word(at::ga_mode) == at::mode_replay; ++n) host::arm_call(n);
-    host::camera_case7(cam_);
+    host::camera_case7(game_.camera(0));
     note_log();
-
-    if (seek) host::set_key(seek, false);
-    if (digit >= 0) host::set_key('0' + digit, false);
-    if (pause_tap) host::set_key(0x20, false);
+    for (int vk : taps) host::set_key(vk, false);
     SOAK_CHECK(host::virtual_blocks_live() <= 1, "%u ring blocks live", host::virtual_blocks_live());
-    if (lines_.size() > 64) lines_.erase(lines_.begin(), lines_.end() - 16);
   }
 
-  void check_frame(u32 now, size_t before, i32 delta, int digit, bool ctrl, bool was_active, bool pause_tap) {
-    std::vector<std::string> fresh(lines_.begin() + (long)before, lines_.end());
+  // The frame pass's log lines against what it had to do.
+  void check(const std::vector<std::string> &fresh, u32 now, i32 delta, int digit, bool ctrl, bool was_active) {
     u32 rewound = ~0u;
-    for (const std::string &l : fresh) sscanf(l.c_str(), "zephal: rewound to tick %u", &rewound);
+    bool none = false;
+    for (const std::string &l : fresh) {
+      sscanf(l.c_str(), "zephal: rewound to tick %u", &rewound);
+      none |= l == "zephal: seek " + std::to_string(delta) + ": no snapshot";
+    }
     if (rewound != ~0u) {
       ++rewinds_;
-      auto it = captured_.find(rewound);
-      SOAK_CHECK(it != captured_.end(), "rewound to tick %u, which the soak never saw filed", rewound);
-      if (it != captured_.end()) {
-        snap now_state = layout_digest(s_.fx, ring_cars_, fx_marks_);
+      const filed &f = slots_[rewound % ring_];
+      SOAK_CHECK(f.tick == rewound, "rewound to tick %u, which the ring does not hold", rewound);
+      if (f.tick == rewound) {
+        snap now_state = layout_digest(fx_, ring_cars_, fx_marks_);
         for (u32 i = 0; i < ring_cars_; ++i)  // an entry empty now was left alone
-          if (!word(at::ga_car_table + 4 * i)) now_state.cars[i] = it->second.cars[i];
-        if (!word(at::ga_mark_array)) now_state.marks = it->second.marks;  // as were marks with no array
+          if (!word(at::ga_car_table + 4 * i)) now_state.cars[i] = f.state.cars[i];
+        if (!word(at::ga_mark_array)) now_state.marks = f.state.marks;  // as were marks with no array
         SOAK_CHECK(word(at::ga_half_tick) == word(at::ga_tick_alt) >> 1, "the rewind to tick %u left the half tick at %u",
                    rewound, word(at::ga_half_tick));
-        SOAK_CHECK(now_state == it->second, "the rewind to tick %u restored other bytes (regions %d, cars %d, marks %d)",
-                   rewound, now_state.regions == it->second.regions, now_state.cars == it->second.cars,
-                   now_state.marks == it->second.marks);
+        SOAK_CHECK(now_state == f.state, "the rewind to tick %u restored other bytes (regions %d, cars %d, marks %d)",
+                   rewound, now_state.regions == f.state.regions, now_state.cars == f.state.cars,
+                   now_state.marks == f.state.marks);
       }
     }
-    if (delta && word(at::ga_mode) == at::mode_replay && ring_exists_) {
-      // Where the rules put this seek.
-      const i64 target = std::clamp<i64>((i64)now + delta, 0, 0xffffffffll);
-      if (held((u32)target)) {
-        SOAK_CHECK(rewound == (u32)target, "seek %+d from %u: expected the snapshot of %lld, got %d", delta, now,
-                   (long long)target, (int)rewound);
-        pending_ = 0;
-      } else if (delta > 0) {
-        SOAK_CHECK(rewound == ~0u && !(word(at::ga_pause) & 1), "seek %+d from %u: expected a run to %lld", delta, now,
-                   (long long)target);
-        pending_ = (u32)target;
-        ++runs_;
-      } else {
-        u64 oldest = ~0ull;
-        for (u64 t : slots_)
-          if (t != ~0ull) oldest = std::min(oldest, t);
-        if (oldest != ~0ull && oldest < now) {
-          SOAK_CHECK(rewound == oldest, "seek %+d from %u: expected the oldest snapshot %llu, got %d", delta, now,
-                     (unsigned long long)oldest, (int)rewound);
-          ++oldest_;
-          pending_ = 0;
-        } else {
-          const std::string want = "zephal: seek " + std::to_string(delta) + ": no snapshot";
-          SOAK_CHECK(std::find(fresh.begin(), fresh.end(), want) != fresh.end(), "seek %+d from %u: expected \"%s\"",
-                     delta, now, want.c_str());
-          ++none_;
-        }
-      }
-    }
-    if (pause_tap) pending_ = 0;  // the player took the replay in hand
+    const std::string got = rewound != ~0u                 ? "the snapshot of " + std::to_string(rewound)
+                            : none                         ? "no snapshot"
+                            : !(word(at::ga_pause) & 1)    ? "a run"
+                                                           : "nothing";
+    const std::string want = delta && word(at::ga_mode) == at::mode_replay && ring_exists_ ? landing(now, delta) : got;
+    SOAK_CHECK(got == want, "seek %+d from %u: expected %s, got %s", delta, now, want.c_str(), got.c_str());
     // Presets: a save records what the record held; an immediate recall
     // must bring back what the last save of that preset wrote.
     if (digit < 0 || word(at::ga_mode) != at::mode_replay) return;
@@ -399,30 +333,22 @@ class soak {
     }
   }
 
-  // The floats a preset keeps, as bit patterns.
-  static std::vector<u32> pose(const freecam_record &r) {
-    std::vector<u32> p(21);
-    memcpy(p.data(), &r.x, 12), memcpy(p.data() + 3, r.m, 36), memcpy(p.data() + 12, r.r, 36);
-    return p;
-  }
-
   std::mt19937 rng_;
   std::string dir_;
-  struct {
-    u32 ring, step, shift, ctrl;
-    bool fx;
-  } s_{};
-  u32 cars_[ring_cars_max] = {}, cam_ = 0;
+  u32 ring_ = 0, step_ = 0;
+  bool fx_ = false;
   std::vector<u8> marks_;
-  std::vector<u64> slots_;          // by slot: the tick the ring holds there, ~0 for none
-  std::map<u32, snap> captured_;    // the digest of each tick filed, the latest 2 rings' worth
+  struct filed {
+    u64 tick = ~0ull;  // ~0: none
+    snap state;
+  };
+  std::vector<filed> slots_;        // by slot: the tick the ring holds there and its digest
   bool ring_exists_ = false;
   u32 ring_cars_ = 0, fx_marks_ = 0;
   u32 last_tap_[256] = {};          // frame of each key's last tap: a tap needs a frame up before it
   u32 pending_ = 0;                 // a forward run's target, 0 for none
   u32 paused_frames_ = 0;
   size_t seen_ = 0;
-  std::vector<std::string> lines_;
   std::map<int, std::vector<u32>> presets_;
 };
 
@@ -430,36 +356,29 @@ class soak {
 
 int main(int argc, char **argv) {
   const u32 ticks = argc > 1 ? (u32)atol(argv[1]) : 200000, seed = argc > 2 ? (u32)atol(argv[2]) : 1;
-  char tmpl[] = "/tmp/zephal-soak-XXXXXX";
-  const std::string dir = mkdtemp(tmpl);
-  soak s(seed, dir);
+  kit::temp_dir dir("zephal-soak");
+  soak s(seed, dir.path);
   logger = host::loader_log;
   const auto start = std::chrono::steady_clock::now();
   long first_rss = 0, peak_rss = 0;
-  const u32 per_session = std::max(ticks / 8, 1000u);
-  while (s.played_ < ticks) {
-    s.session(std::min(per_session, ticks - s.played_));
+  while (s.game_.ticks < ticks) {
+    s.session(std::min(std::max(ticks / 8, 1000u), ticks - s.game_.ticks));
     const long rss = resident_kib();  // between sessions: no ring
     if (host::virtual_blocks_live() != 0) {
       printf("soak: %u ring blocks outlive their session\n", host::virtual_blocks_live());
       ++failures;
     }
-    if (!first_rss) first_rss = rss;
+    first_rss = first_rss ? first_rss : rss;
     peak_rss = std::max(peak_rss, rss);
-    printf("soak: %u of %u ticks, %u frames, resident %ld KiB\n", s.played_, ticks, s.frames_, rss);
+    printf("soak: %u of %u ticks, %u frames, resident %ld KiB\n", s.game_.ticks, ticks, s.frames_, rss);
     fflush(stdout);
   }
-  std::filesystem::remove_all(dir);
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  printf("soak: %u replay ticks in %u frames, %.0f s (seed %u)\n", s.played_, s.frames_, secs, seed);
-  printf("  rewinds %u (every one restored the bytes filed at its tick), %u to the oldest snapshot,\n"
-         "  %u forward runs (%u stopped at their target), %u seeks with no snapshot\n",
-         s.rewinds_, s.oldest_, s.runs_, s.runs_landed_, s.none_);
-  printf("  presets: %u saved, %u recalled as saved; rings built %u\n", s.saves_, s.recalls_, s.rings_);
-  printf("  game changes: %u car counts, %u mark sections, %u modes, %u replay cameras\n", s.car_changes_,
-         s.mark_changes_, s.mode_changes_, s.camera_switches_);
-  printf("  memory between sessions (no ring): resident %ld KiB after the first, at most %ld KiB after any\n",
-         first_rss, peak_rss);
+  printf("soak: %u replay ticks in %u frames, %.0f s (seed %u): %u rewinds (each restored the bytes filed at its tick),\n"
+         "  %u forward runs (%u stopped at their target), %u seeks with no snapshot, %u rings built,\n"
+         "  presets %u saved and %u recalled as saved; resident %ld KiB after the first session, at most %ld KiB\n",
+         s.game_.ticks, s.frames_, secs, seed, s.rewinds_, s.runs_, s.runs_landed_, s.none_, s.rings_, s.saves_,
+         s.recalls_, first_rss, peak_rss);
 #if defined(__SANITIZE_ADDRESS__)
   const long allowed = 256 * 1024;  // the sanitizer's quarantine and shadow grow as they please
 #else
