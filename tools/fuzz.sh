@@ -15,12 +15,17 @@ seconds=${2:-60}
 out=build-fuzz
 mkdir -p "$out"
 
-profile="ini/ini_file.cpp host/win32_profile.cpp host/win32.cpp"
+# Each driver is built from its own sources with the sanitizers (the build's
+# libraries are gcc's, uninstrumented). The host's Win32 layer with its
+# profile functions brings the game image it lays out along.
+profile="ini/ini_file.cpp host/win32_profile.cpp host/win32.cpp host/win32_calls.cpp host/call_log.cpp
+  host/common.cpp host/world.cpp host/game_image.cpp host/game_memory_linux.cpp host/game_code.cpp
+  host/cpu.cpp host/cpu.S tests/kit/files.cpp"
 declare -A sources=(
   [ini]="$profile"
   [settings]="$profile base/settings.cpp presets/preset_file.cpp base/game_memory.cpp platform/crt.cpp"
   [scenario]="sim/scenario.cpp"
-  [pe_loader]="host/pe_module.cpp host/pe_check.cpp $profile"
+  [pe_loader]="host/pe_module.cpp host/pe_check.cpp host/read_bounded.cpp host/module_imports.cpp $profile"
   [hex_match]="z9sdk/apply.cpp"
 )
 drivers=(ini settings scenario pe_loader hex_match)
