@@ -259,15 +259,21 @@ TEST_F(FreeCam, BoundItFollowsAMovingTurningCarFliesAlongItsOwnAxesAndLooksAroun
   place({12, 3, 1}, m0);
   tick();
   press('V');
-  press('C');
   expect_near(position(), {12, 3, 1}, 4e-6);  // switching on moves nothing
+  for (int key : {'W', 'D'}) {  // bound by position only, on a turned car
+    const V3 p = position();
+    hold({key});
+    SCOPED_TRACE((char)key);
+    expect_near(position(), plus(p, step, row(m0, key == 'W' ? 2 : 0)), 4e-6);
+  }
+  press('C');
   expect_near(orientation(), m0, 5e-7);
-  const V3 p1 = {20, -2, -4};
+  const V3 p0 = position(), p1 = {20, -2, -4};
   put(c + at::car_off_basis, c1);
   put(c + at::car_off_pos, p1);
   tick();
   V3 off{}, want = p1;  // the offset in the car's first frame, carried into its second
-  for (int i = 0; i < 9; ++i) off[i / 3] += c0[i] * (V3{2, 2, -4}[i % 3]);
+  for (int i = 0; i < 9; ++i) off[i / 3] += c0[i] * (p0[i % 3] - V3{10, 1, 5}[i % 3]);
   for (int i = 0; i < 9; ++i) want[i % 3] += c1[i] * off[i / 3];
   expect_near(position(), want, 1e-5);
   const M3 m1 = mul(mul(m0, tr(c0)), c1);
