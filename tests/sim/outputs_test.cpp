@@ -13,7 +13,6 @@
 namespace {
 
 using simtest::has;
-using simtest::quote;
 using simtest::sim;
 
 struct outputs {
@@ -44,7 +43,7 @@ struct Outputs : ::testing::Test {
 
   static outputs play(const std::string &scenario, const std::string &name) {
     outputs o{{}, tmp->path + "/out-" + name, name};
-    o.run = sim(quote(scenario) + " --quiet --game-dir " + quote(tmp->path + "/game-" + name) + " --out " + quote(o.dir));
+    o.run = sim({scenario, "--quiet", "--game-dir", tmp->path + "/game-" + name, "--out", o.dir});
     return o;
   }
   static void SetUpTestSuite() {
@@ -61,11 +60,6 @@ struct Outputs : ::testing::Test {
       ASSERT_EQ(o->run.status, 0) << o->name << ": " << o->run.err << o->run.out;
   }
 };
-
-size_t csv_rows(const outputs &o) {
-  const std::string t = o.file(".trace.csv");
-  return (size_t)std::count(t.begin(), t.end(), '\n') - 1;
-}
 
 std::vector<simtest::element> picture(const outputs &o) { return simtest::elements(o.file(".svg")); }
 
@@ -120,7 +114,7 @@ TEST_F(Outputs, AHundredThousandFramesMakeASmallPictureInFlatMemory) {
   EXPECT_LT(svg.size(), 2u << 20);
   // Thinned, never dropped: every hundredth rewind still counts in a group.
   EXPECT_TRUE(has(svg, "data-kind=\"rewind-back\"")) << "no rewinds drawn";
-  EXPECT_EQ(csv_rows(busy), 100000u);
+  EXPECT_EQ(simtest::csv(busy.file(".trace.csv")).size(), 100000u);
   // Twenty times the frames, the same memory: nothing of the run piles up.
   // (Not under AddressSanitizer, whose allocator keeps freed blocks aside.)
 #ifndef __SANITIZE_ADDRESS__

@@ -14,13 +14,9 @@
 
 namespace simtest {
 
-using kit::quote;
 inline bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
-// zephal-sim with the given arguments (quoted already).
-inline kit::ran sim(const std::string &args) {
-  return kit::run("exec " + std::string(ZEPHAL_RUNNER) + " " + quote(ZEPHAL_SIM) + " " + args);
-}
+inline kit::ran sim(const std::vector<std::string> &args) { return kit::run(ZEPHAL_RUNNER, ZEPHAL_SIM, args); }
 
 // A CSV file with a header line; cells by row and column name.
 struct csv {
