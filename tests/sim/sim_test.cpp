@@ -2,9 +2,11 @@
 // log, summary, trace, car paths and the preset files it leaves behind.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <map>
 
+#include "ini/ini_file.h"
 #include "tests/sim/sim_process.h"
 
 namespace {
@@ -30,14 +32,6 @@ struct result {
     return m;
   }
 };
-
-// A key's value in one section of an INI file's text.
-std::string ini_value(const std::string &text, const std::string &section, const std::string &key) {
-  size_t at = text.find("[" + section + "]"), end = text.find("\n[", at);
-  if ((at = text.find("\n" + key + "=", at)) >= end) return "";
-  at += key.size() + 2;
-  return text.substr(at, text.find_first_of("\r\n", at) - at);
-}
 
 struct Sim : ::testing::Test {
   test::temp_dir tmp;
@@ -105,12 +99,11 @@ TEST_F(Sim, PresetSavedInOneRunIsRecalledInTheNext) {
       << saved.log;
   // The pose the free camera had put into the camera object by the frame before the save.
   const std::string ini = test::read_text(game_dir + "/tracks/alpine/freecam.ini");
+  std::string_view value[4];
+  for (int k = 0; k < 4; ++k) ASSERT_TRUE(ini::find_value(ini, "Pos4", std::array{"x", "y", "z", "used"}[k], value[k])) << ini;
+  EXPECT_EQ(value[3], "1") << ini;
   pose file;
-  for (int k = 0; k < 3; ++k) {
-    const u32 bits = (u32)strtoul(ini_value(ini, "Pos4", std::string(1, "xyz"[k])).c_str(), nullptr, 16);
-    memcpy(&file[k], &bits, 4);
-  }
-  EXPECT_EQ(ini_value(ini, "Pos4", "used"), "1") << ini;
+  for (int k = 0; k < 3; ++k) file[k] = std::bit_cast<float>((u32)strtoul(std::string(value[k]).c_str(), nullptr, 16));
   EXPECT_EQ(file, saved.camera(69));
   EXPECT_NE(file, saved.camera(19)) << "the camera never flew";
 
