@@ -56,6 +56,37 @@ using kit::game_string;
 using kit::quote;
 using kit::ran;
 
+// A program's run and what it must give: the exit status and a part of what
+// it printed. expect_runs runs each row through run(args) and names the row
+// that fails.
+struct run_row {
+  std::vector<std::string> args;
+  int status;
+  std::string says;
+};
+template <class Run> void expect_runs(Run run, const std::vector<run_row> &rows) {
+  for (const run_row &row : rows) {
+    const ran r = run(row.args);
+    EXPECT_EQ(r.status, row.status) << row.says;
+    EXPECT_TRUE(r.has(row.says)) << row.says << "\n" << r.out << r.err;
+  }
+}
+
+// UTF-8 text as UTF-16 with its byte-order mark, little- or big-endian.
+inline std::string utf16(const std::string &utf8, bool le) {
+  std::string out = le ? "\xff\xfe" : "\xfe\xff";
+  for (size_t i = 0; i < utf8.size();) {
+    u32 c = (u8)utf8[i];
+    int n = c < 0x80 ? 0 : c < 0xe0 ? 1 : 2;
+    if (n) c &= 0x3f >> n;
+    for (int k = 1; k <= n; ++k) c = c << 6 | ((u8)utf8[i + k] & 0x3f);
+    i += n + 1;
+    out += (char)(le ? c & 0xff : c >> 8);
+    out += (char)(le ? c >> 8 : c & 0xff);
+  }
+  return out;
+}
+
 // Game words written in one go, and read back as a list.
 inline void set_words(std::initializer_list<std::pair<u32, u32>> words) {
   for (auto [addr, value] : words) host::word(addr) = value;

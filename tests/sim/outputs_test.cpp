@@ -13,7 +13,6 @@
 namespace {
 
 using simtest::has;
-using simtest::quote;
 using simtest::sim;
 
 struct outputs {
@@ -44,7 +43,7 @@ struct Outputs : ::testing::Test {
 
   static outputs play(const std::string &scenario, const std::string &name) {
     outputs o{{}, tmp->path + "/out-" + name, name};
-    o.run = sim(quote(scenario) + " --quiet --game-dir " + quote(tmp->path + "/game-" + name) + " --out " + quote(o.dir));
+    o.run = sim({scenario, "--quiet", "--game-dir", tmp->path + "/game-" + name, "--out", o.dir});
     return o;
   }
   static void SetUpTestSuite() {
@@ -62,17 +61,7 @@ struct Outputs : ::testing::Test {
   }
 };
 
-size_t csv_rows(const outputs &o) {
-  const std::string t = o.file(".trace.csv");
-  return (size_t)std::count(t.begin(), t.end(), '\n') - 1;
-}
-
-std::vector<simtest::element> picture(const outputs &o) {
-  std::string why;
-  const std::vector<simtest::element> all = simtest::elements(o.file(".svg"), &why);
-  EXPECT_EQ(why, "") << o.name << ".svg";
-  return all;
-}
+std::vector<simtest::element> picture(const outputs &o) { return simtest::elements(o.file(".svg")); }
 
 TEST_F(Outputs, PictureHasBothPanelsAndALegendEntryForEveryMarkItDraws) {
   for (const outputs *o : {&demo, &busy}) {
@@ -125,7 +114,7 @@ TEST_F(Outputs, AHundredThousandFramesMakeASmallPictureInFlatMemory) {
   EXPECT_LT(svg.size(), 2u << 20);
   // Thinned, never dropped: every hundredth rewind still counts in a group.
   EXPECT_TRUE(has(svg, "data-kind=\"rewind-back\"")) << "no rewinds drawn";
-  EXPECT_EQ(csv_rows(busy), 100000u);
+  EXPECT_EQ(simtest::csv(busy.file(".trace.csv")).size(), 100000u);
   // Twenty times the frames, the same memory: nothing of the run piles up.
   // (Not under AddressSanitizer, whose allocator keeps freed blocks aside.)
 #ifndef __SANITIZE_ADDRESS__
@@ -199,16 +188,19 @@ TEST_F(Outputs, SummarySaysWhatEachFeatureDidInAPlayersWords) {
   EXPECT_TRUE(has(out, demo.dir + "/README.txt says what each file and column is")) << out;
 }
 
+// rsvg-convert makes no PNG of a picture that is not well-formed XML.
 TEST_F(Outputs, PngIsMadeBesideThePictureWhenTheConverterIsInstalled) {
   if (system("command -v rsvg-convert >/dev/null") != 0) {
     EXPECT_TRUE(has(demo.run.out, "no PNG: rsvg-convert is not installed")) << demo.run.out;
     GTEST_SKIP() << "rsvg-convert is not installed";
   }
-  const std::string png = demo.file(".png");
-  ASSERT_GT(png.size(), 24u);
-  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
-  const auto be32 = [&](size_t at) { return (u8)png[at] << 24 | (u8)png[at + 1] << 16 | (u8)png[at + 2] << 8 | (u8)png[at + 3]; };
-  EXPECT_EQ(be32(16), 1280u);  // as wide as the picture
+  for (const outputs *o : {&demo, &busy}) {
+    const std::string png = o->file(".png");
+    ASSERT_GT(png.size(), 24u) << o->name << ": " << o->run.out;
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    const auto be32 = [&](size_t at) { return (u8)png[at] << 24 | (u8)png[at + 1] << 16 | (u8)png[at + 2] << 8 | (u8)png[at + 3]; };
+    EXPECT_EQ(be32(16), 1280u);  // as wide as the picture
+  }
 }
 
 }  // namespace

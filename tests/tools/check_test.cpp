@@ -20,11 +20,7 @@ void put16(bytes &b, u32 at, u16 v) { memcpy(&b[at], &v, 2); }
 void put32(bytes &b, u32 at, u32 v) { memcpy(&b[at], &v, 4); }
 
 using namespace host::game_exe_layout;
-bytes game_exe() {
-  bytes f = host::game_exe();
-  EXPECT_FALSE(f.empty());
-  return f;
-}
+using host::game_exe;
 
 struct Check : ::testing::Test {
   test::temp_dir dir;
@@ -173,69 +169,41 @@ TEST_F(Check, TheShippedSettingsFileIsTheTableAtItsDefaults) {
   EXPECT_EQ(tool_reads(r), plug_in_reads(dir.path, shipped));
 }
 
-TEST_F(Check, EachSlipInASettingsFileIsWarnedOnItsLineWithWhatThePlugInMakesOfIt) {
-  const struct {
-    const char *lines;  // after "; mine" and "[Zephal]" on lines 1 and 2
-    const char *warning;
-  } rows[] = {
-      {"MovSpeed=20", "line 3: \"MovSpeed\" is not a setting of the plug-in, so the line is ignored: did you mean MoveSpeed?"},
-      {"MoveSpeed=fast", "line 3: MoveSpeed=fast is not a whole number: the plug-in reads it as 0"},
-      {"MoveSpeed=fast", "line 3: MoveSpeed is 0: the free camera cannot move"},
-      {"Boost=1.5", "line 3: Boost=1.5 is not a whole number: the plug-in reads it as 1 (Boost counts tenths"},
-      {"Boost=1.5", "line 3: Boost=1 is below 10, the least the plug-in accepts: it uses 10"},
-      {"RewindTicks=5000", "line 3: RewindTicks=5000 is above 4096, the most the plug-in accepts: it uses 4096"},
-      {"KeyW=99999999999", "line 3: KeyW=99999999999 is out of range: the plug-in reads it as 1215752191"},
-      {"KeyB=", "line 3: KeyB has no value: the default, 66, is used"},
-      {"KeyW=65\r\nkeyw=87", "line 4: KeyW is set again: only the first one (line 3) counts, so this line is ignored"},
-      {"KeyW=65", "line 3: KeyW and KeyA are both 65 (A): that key does \"move forward\" and \"move left\" at once"},
-      {"KeyL=50", "line 3: KeyL=50 is 2, which the plug-in also uses: in a replay the digit 2 recalls preset 2"},
-      {"KeyA=162", "line 3: KeyA=162 is left Ctrl, which the plug-in also uses"},
-      {"KeyE=0", "line 3: KeyE=0 is no key: \"roll the other way\" cannot be used"},
-      {"#KeyB=1", "line 3: \"#KeyB\" is not a setting of the plug-in, so the line is ignored (to turn a line off"},
-      {"KeyB 20", "line 3: \"KeyB 20\" is not a setting (KEY=VALUE), a [section] or a comment (;)"},
-      {"[Zephal]\r\nKeyB=1", "line 3: a second [Zephal] section: the plug-in reads only the first one (line 2)"},
-      {"[Zepahl]", "line 3: section [Zepahl] is not read: did you mean [Zephal]?"},
-  };
-  for (const auto &row : rows) {
-    const string text = string("; mine\r\n[Zephal]\r\n") + row.lines + "\r\n";
-    test::write_text(dir / "zephal.ini", text);
-    const test::ran r = check({"--ini", dir / "zephal.ini"});
-    EXPECT_EQ(r.status, 1) << row.lines;
-    EXPECT_TRUE(r.has("  " + string(row.warning))) << row.lines << "\n" << r.out;
-    EXPECT_EQ(tool_reads(r), plug_in_reads(dir.path, text)) << row.lines;
-  }
-  test::write_text(dir / "zephal.ini", "KeyW=65\r\n[Zephal ]\r\n");
-  const test::ran above = check({"--ini", dir / "zephal.ini"});
-  EXPECT_TRUE(above.has("line 1: KeyW stands above the [Zephal] line, so the plug-in never reads it")) << above.out;
-}
-
 // Windows reads a UTF-16LE profile (its mark FF FE) as text; any other file
 // is ANSI bytes, in which a UTF-8 mark hides the header on its line and a
 // UTF-16BE file holds no section at all.
-TEST_F(Check, SettingsFilesAreCheckedInTheEncodingsWindowsReads) {
+TEST_F(Check, EachSlipInASettingsFileIsWarnedOnItsLineWithWhatThePlugInMakesOfIt) {
+  const auto mine = [](const string &lines) { return "; mine\r\n[Zephal]\r\n" + lines + "\r\n"; };  // slips on line 3
   const string text = "[Zephal]\r\nMoveSpeed=30\r\nKyeW=1\r\n";
-  auto utf16 = [&](bool le) {
-    string s = le ? "\xff\xfe" : "\xfe\xff";
-    for (char c : text) s += le ? string{c, '\0'} : string{'\0', c};
-    return s;
+  const std::pair<string, const char *> rows[] = {
+      {mine("MovSpeed=20"), "line 3: \"MovSpeed\" is not a setting of the plug-in, so the line is ignored: did you mean MoveSpeed?"},
+      {mine("MoveSpeed=fast"), "line 3: MoveSpeed=fast is not a whole number: the plug-in reads it as 0"},
+      {mine("MoveSpeed=fast"), "line 3: MoveSpeed is 0: the free camera cannot move"},
+      {mine("Boost=1.5"), "line 3: Boost=1.5 is not a whole number: the plug-in reads it as 1 (Boost counts tenths"},
+      {mine("Boost=1.5"), "line 3: Boost=1 is below 10, the least the plug-in accepts: it uses 10"},
+      {mine("RewindTicks=5000"), "line 3: RewindTicks=5000 is above 4096, the most the plug-in accepts: it uses 4096"},
+      {mine("KeyW=99999999999"), "line 3: KeyW=99999999999 is out of range: the plug-in reads it as 1215752191"},
+      {mine("KeyB="), "line 3: KeyB has no value: the default, 66, is used"},
+      {mine("KeyW=65\r\nkeyw=87"), "line 4: KeyW is set again: only the first one (line 3) counts, so this line is ignored"},
+      {mine("KeyW=65"), "line 3: KeyW and KeyA are both 65 (A): that key does \"move forward\" and \"move left\" at once"},
+      {mine("KeyL=50"), "line 3: KeyL=50 is 2, which the plug-in also uses: in a replay the digit 2 recalls preset 2"},
+      {mine("KeyA=162"), "line 3: KeyA=162 is left Ctrl, which the plug-in also uses"},
+      {mine("KeyE=0"), "line 3: KeyE=0 is no key: \"roll the other way\" cannot be used"},
+      {mine("#KeyB=1"), "line 3: \"#KeyB\" is not a setting of the plug-in, so the line is ignored (to turn a line off"},
+      {mine("KeyB 20"), "line 3: \"KeyB 20\" is not a setting (KEY=VALUE), a [section] or a comment (;)"},
+      {mine("[Zephal]\r\nKeyB=1"), "line 3: a second [Zephal] section: the plug-in reads only the first one (line 2)"},
+      {mine("[Zepahl]"), "line 3: section [Zepahl] is not read: did you mean [Zephal]?"},
+      {"KeyW=65\r\n[Zephal ]\r\n", "line 1: KeyW stands above the [Zephal] line, so the plug-in never reads it"},
+      {test::utf16(text, true), "line 3: \"KyeW\" is not a setting of the plug-in, so the line is ignored: did you mean KeyW?"},
+      {"\xef\xbb\xbf" + text, "line 1: the file starts with an invisible UTF-8 byte-order mark"},
+      {test::utf16(text, false), "the file is saved as UTF-16 big-endian (Unicode), which Windows does not read"},
   };
-  const struct {
-    const char *name;
-    string bytes;
-    bool read;  // the plug-in takes MoveSpeed from the file
-    const char *says;
-  } rows[] = {
-      {"UTF-16LE", utf16(true), true, "line 3: \"KyeW\" is not a setting of the plug-in, so the line is ignored: did you mean KeyW?"},
-      {"UTF-8 with its mark", "\xef\xbb\xbf" + text, false, "line 1: the file starts with an invisible UTF-8 byte-order mark"},
-      {"UTF-16BE", utf16(false), false, "the file is saved as UTF-16 big-endian (Unicode), which Windows does not read"},
-  };
-  for (const auto &row : rows) {
-    test::write_text(dir / "zephal.ini", row.bytes);
+  for (const auto &[bytes, warning] : rows) {
+    test::write_text(dir / "zephal.ini", bytes);
     const test::ran r = check({"--ini", dir / "zephal.ini"});
-    EXPECT_EQ(r.status, 1) << row.name;
-    EXPECT_TRUE(r.has("  " + string(row.says))) << row.name << "\n" << r.out;
-    EXPECT_EQ(tool_reads(r), plug_in_reads(dir.path, row.bytes)) << row.name;
-    EXPECT_EQ(plug_in_reads(dir.path, row.bytes) != plug_in_reads(dir.path, ""), row.read) << row.name;
+    EXPECT_EQ(r.status, 1) << warning;
+    EXPECT_TRUE(r.has("  " + string(warning))) << warning << "\n" << r.out;
+    EXPECT_EQ(tool_reads(r), plug_in_reads(dir.path, bytes)) << warning;
   }
 }
 
@@ -248,25 +216,15 @@ TEST_F(Check, TheSimulatorWarnsAboutItsScenariosSettingLinesBeforeTheRun) {
 }
 
 TEST_F(Check, TheCommandLineExplainsItselfAndNamesMistakes) {
-  const struct {
-    std::vector<string> args;
-    int status;
-    string says;
-  } rows[] = {
-      {{"--help"}, 0, "zephal-check --ini zephal.ini"},
-      {{"--version"}, 0, "zephal-check 0.7.4"},
-      {{}, 2, "usage:"},
-      {{"--frob"}, 2, "unknown option --frob"},
-      {{"--ini"}, 2, "--ini needs a file name after it"},
-      {{"a.exe", "b.exe"}, 2, "one game at a time"},
-      {{dir / "nothing.exe"}, 2, "cannot open"},
-      {{"--ini", dir / "none.ini"}, 2, "none.ini. Without a zephal.ini"},
-  };
-  for (const auto &row : rows) {
-    const test::ran r = check(row.args);
-    EXPECT_EQ(r.status, row.status) << row.says;
-    EXPECT_TRUE(r.has(row.says)) << row.says << "\n" << r.out << r.err;
-  }
+  test::expect_runs([&](auto &args) { return check(args); },
+                    {{{"--help"}, 0, "zephal-check --ini zephal.ini"},
+                     {{"--version"}, 0, "zephal-check 0.7.4"},
+                     {{}, 2, "usage:"},
+                     {{"--frob"}, 2, "unknown option --frob"},
+                     {{"--ini"}, 2, "--ini needs a file name after it"},
+                     {{"a.exe", "b.exe"}, 2, "one game at a time"},
+                     {{dir / "nothing.exe"}, 2, "cannot open"},
+                     {{"--ini", dir / "none.ini"}, 2, "none.ini. Without a zephal.ini"}});
 }
 
 }  // namespace

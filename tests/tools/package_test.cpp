@@ -12,7 +12,7 @@ namespace {
 
 using std::string;
 
-test::ran shell(const string &command) { return kit::run(command); }
+using kit::run;
 
 // The manifest's version, as the loader reads it from the DLL.
 string dll_version() {
@@ -28,7 +28,7 @@ struct Package : ::testing::Test {
   const string name = "zephal-" + dll_version();
   string archive() { return dir / (name + ".zip"); }
   test::ran build() {
-    return shell("cd " + test::quote(ZEPHAL_SOURCE) + " && ZEPHAL_OUT=" + test::quote(ZEPHAL_OUT_DIR) + " bash tools/package.sh --no-build --out " +
+    return run("cd " + test::quote(ZEPHAL_SOURCE) + " && ZEPHAL_OUT=" + test::quote(ZEPHAL_OUT_DIR) + " bash tools/package.sh --no-build --out " +
                  test::quote(dir.path));
   }
 };
@@ -38,7 +38,7 @@ TEST_F(Package, TheArchiveHoldsThePlugInToolsSettingsGuideAndTheirSums) {
   ASSERT_EQ(made.status, 0) << made.out << made.err;
   EXPECT_TRUE(made.has("package: " + archive())) << made.out;
 
-  const test::ran listing = shell("unzip -Z1 " + test::quote(archive()));
+  const test::ran listing = run("unzip -Z1 " + test::quote(archive()));
   std::set<string> names;
   std::istringstream lines(listing.out);
   for (string line; std::getline(lines, line);) names.insert(line);
@@ -47,9 +47,9 @@ TEST_F(Package, TheArchiveHoldsThePlugInToolsSettingsGuideAndTheirSums) {
                                  name + "/CHANGES.txt", name + "/LICENSE.txt", name + "/SHA256SUMS"};
   EXPECT_EQ(names, want);
 
-  ASSERT_EQ(shell("cd " + test::quote(dir.path) + " && unzip -q " + test::quote(archive())).status, 0);
+  ASSERT_EQ(run("cd " + test::quote(dir.path) + " && unzip -q " + test::quote(archive())).status, 0);
   const string in = dir / name;
-  const test::ran sums = shell("cd " + test::quote(in) + " && sha256sum -c SHA256SUMS");
+  const test::ran sums = run("cd " + test::quote(in) + " && sha256sum -c SHA256SUMS");
   EXPECT_EQ(sums.status, 0) << sums.out << sums.err;
   EXPECT_EQ(std::count(sums.out.begin(), sums.out.end(), '\n'), 7) << sums.out;
   EXPECT_EQ(sums.out.find("FAILED"), string::npos);

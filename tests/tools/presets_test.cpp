@@ -174,22 +174,12 @@ TEST_F(Presets, CopyGoesToAnotherNumberOrTrackButNeverOverAPresetUnasked) {
   const string other = dir / "tracks/harbour/freecam.ini";
   std::filesystem::create_directories(dir / "tracks/harbour");
   const string before = test::read_text(file);
-  const struct {
-    std::vector<string> args;
-    int status;
-    string says;
-  } rows[] = {
-      {{"copy", file, "1", "4"}, 2, "slot 4 of " + file + " holds a preset already; add --force to replace it"},
-      {{"copy", file, "3", "5"}, 2, "preset 3 of " + file + " is empty: nothing to copy"},
-      {{"copy", file, "7", "5"}, 2, "preset 7 of " + file + " is damaged"},
-      {{"copy", file, "1", "1"}, 2, "preset 1 onto itself"},
-      {{"copy", file, "1", "10"}, 2, "slots are 0 to 9"},
-  };
-  for (const auto &row : rows) {
-    const test::ran r = tool(row.args);
-    EXPECT_EQ(r.status, row.status) << row.says;
-    EXPECT_TRUE(r.has(row.says)) << row.says << "\n" << r.err;
-  }
+  test::expect_runs([&](auto &args) { return tool(args); },
+                    {{{"copy", file, "1", "4"}, 2, "slot 4 of " + file + " holds a preset already; add --force to replace it"},
+                     {{"copy", file, "3", "5"}, 2, "preset 3 of " + file + " is empty: nothing to copy"},
+                     {{"copy", file, "7", "5"}, 2, "preset 7 of " + file + " is damaged"},
+                     {{"copy", file, "1", "1"}, 2, "preset 1 onto itself"},
+                     {{"copy", file, "1", "10"}, 2, "slots are 0 to 9"}});
   EXPECT_EQ(test::read_text(file), before);
   EXPECT_EQ(tool({"copy", file, "1", other, "2"}).status, 0);
   EXPECT_EQ(tool({"copy", file, "Pos1", "4", "--force"}).status, 0);
@@ -199,23 +189,13 @@ TEST_F(Presets, CopyGoesToAnotherNumberOrTrackButNeverOverAPresetUnasked) {
 }
 
 TEST_F(Presets, TheCommandLineExplainsItselfAndNamesMistakes) {
-  const struct {
-    std::vector<string> args;
-    int status;
-    string says;
-  } rows[] = {
-      {{"--help"}, 0, "zephal-presets import presets.txt FILE"},
-      {{}, 2, "usage:"},
-      {{"show", file}, 2, "unknown command show (list, export, import or copy"},
-      {{"list"}, 2, "usage: zephal-presets list FILE"},
-      {{"list", file, "--force"}, 2, "--force goes with copy"},
-      {{"list", dir / "none.ini"}, 2, "cannot find " + dir / "none.ini" + " (the plug-in makes a track's freecam.ini"},
-  };
-  for (const auto &row : rows) {
-    const test::ran r = tool(row.args);
-    EXPECT_EQ(r.status, row.status) << row.says;
-    EXPECT_TRUE(r.has(row.says)) << row.says << "\n" << r.out << r.err;
-  }
+  test::expect_runs([&](auto &args) { return tool(args); },
+                    {{{"--help"}, 0, "zephal-presets import presets.txt FILE"},
+                     {{}, 2, "usage:"},
+                     {{"show", file}, 2, "unknown command show (list, export, import or copy"},
+                     {{"list"}, 2, "usage: zephal-presets list FILE"},
+                     {{"list", file, "--force"}, 2, "--force goes with copy"},
+                     {{"list", dir / "none.ini"}, 2, "cannot find " + dir / "none.ini" + " (the plug-in makes a track's freecam.ini"}});
 }
 
 }  // namespace

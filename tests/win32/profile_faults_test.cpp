@@ -67,22 +67,9 @@ TEST_F(profile_faults, WhatCannotBeOpenedReadsAsMissingAndIsNeverWritten) {
   EXPECT_EQ(names(), (std::vector<string>{"big.ini", "fifo.ini", "fits.ini", "folder.ini", "huge.ini"}));
 }
 
-// "[Sec]\r\nk=v\xe9l\r\n; Ǆ\r\n" in each encoding (é is 0xE9 in code page 1252, Ǆ is not in it).
-string utf16(const string &utf8, bool le) {
-  string out = le ? "\xff\xfe" : "\xfe\xff";
-  for (size_t i = 0; i < utf8.size();) {
-    u32 c = (u8)utf8[i];
-    int n = c < 0x80 ? 0 : c < 0xe0 ? 1 : 2;
-    if (n) c &= 0x3f >> n;
-    for (int k = 1; k <= n; ++k) c = c << 6 | ((u8)utf8[i + k] & 0x3f);
-    i += n + 1;
-    out += (char)(le ? c & 0xff : c >> 8);
-    out += (char)(le ? c >> 8 : c & 0xff);
-  }
-  return out;
-}
-
 TEST_F(profile_faults, AUtf16LeFileIsReadAndWrittenInItsEncodingAndOtherMarksAreAnsiBytes) {
+  // é is 0xE9 in code page 1252, Ǆ is not in it.
+  using test::utf16;
   const string text = "[Sec]\r\nk=v\xc3\xa9l\r\n; \xc7\x84\r\n[\xc7\x84]\r\nx=1\r\n";
   const string more = "[Sec]\r\nk=v\xc3\xa9l\r\nn=\xc3\xa9\xe2\x82\xac\r\n; \xc7\x84\r\n[\xc7\x84]\r\nx=1\r\n";
   test::write_text(dir / "a.ini", utf16(text, true));
