@@ -4,10 +4,10 @@
 // the section table, and the export, import and relocation data), then
 // mapped, relocated, bound and read, or refused with a reason. A crash, a
 // refusal without a reason or a copy that takes more than five seconds stops
-// the run and names the copy;
+// the run and writes the copy to pe-mutant.z9p in the current folder, so that
+// `zephal-sim --check-module pe-mutant.z9p` replays it.
 //   pe_mutants [COUNT [SEED [DLL]]]         (default 10000, seed 1, out/zephal.z9p)
-//   pe_mutants --write N DIR [SEED [DLL]]   writes copy N as DIR/mutant-N.z9p
-// so that `zephal-sim --check-module DIR/mutant-N.z9p` replays it.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -34,30 +34,26 @@ u32 rd(const bytes &b, size_t off) {
 
 struct range {
   u32 begin, end;
-  const char *what;
 };
 
 // Where in the file a loader reads: the PE offset, the headers with the
 // section table, and the raw data of the sections holding the export,
 // import and relocation directories.
 std::vector<range> parsed_ranges(const bytes &b) {
-  std::vector<range> out = {{0x3c, 0x40, "PE offset"}};
   const u32 pe = rd(b, 0x3c), opt = pe + 24, nsec = rd(b, pe + 6) & 0xffff, table = opt + (rd(b, pe + 20) & 0xffff);
-  out.push_back({pe, table, "PE and optional headers"});
-  out.push_back({table, table + 40 * nsec, "section table"});
-  const char *dirs[] = {"export data", "import data", nullptr, nullptr, nullptr, "relocation data"};
-  for (int d : {0, 1, 5}) {
+  std::vector<range> out = {{0x3c, 0x40}, {pe, table}, {table, table + 40 * nsec}};
+  for (int d : {0, 1, 5}) {  // export, import, relocation
     const u32 rva = rd(b, opt + 96 + 8 * d);
     for (u32 i = 0; i < nsec; ++i) {
       const u32 s = table + 40 * i, va = rd(b, s + 12), raw_size = rd(b, s + 16), raw = rd(b, s + 20);
-      if (rva >= va && rva < va + raw_size) out.push_back({raw, raw + raw_size, dirs[d]});
+      if (rva >= va && rva < va + raw_size) out.push_back({raw, raw + raw_size});
     }
   }
   return out;
 }
 
 // Copy n: one to four changes inside the parsed ranges, chosen from seed + n.
-bytes mutant(const bytes &good, const std::vector<range> &ranges, u32 seed, u32 n, std::string *where) {
+bytes mutant(const bytes &good, const std::vector<range> &ranges, u32 seed, u32 n) {
   std::mt19937 rng(seed * 1000003u + n);
   bytes b = good;
   const u32 interesting[] = {0, 1, 0x7fffffff, 0x80000000, 0xffffffff, 0xfffffff0, 0x10000, 0x1000,
@@ -65,7 +61,6 @@ bytes mutant(const bytes &good, const std::vector<range> &ranges, u32 seed, u32 
   for (int k = 1 + rng() % 4; k > 0; --k) {
     const range &r = ranges[rng() % ranges.size()];
     u32 at = r.begin + rng() % (r.end - r.begin);
-    if (where) *where += std::string(where->empty() ? "" : ", ") + r.what;
     switch (rng() % 4) {
       case 0: b[at] = (u8)rng(); break;
       case 1: b[at] ^= (u8)(1u << (rng() % 8)); break;
@@ -84,11 +79,20 @@ bytes mutant(const bytes &good, const std::vector<range> &ranges, u32 seed, u32 
 }
 
 volatile sig_atomic_t current = -1;
+const bytes *copy = nullptr;  // the copy being checked
+
+// Writes the copy being checked to pe-mutant.z9p (only calls a signal handler may make).
+void keep_copy() {
+  const int fd = open("pe-mutant.z9p", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  (void)!write(fd, copy->data(), copy->size());
+  close(fd);
+}
 
 void on_fault(int sig) {
+  keep_copy();
   char text[96];
-  const int n = snprintf(text, sizeof text, "\npe mutants: copy %d %s; rerun with --write %d DIR\n", (int)current,
-                         sig == SIGALRM ? "took more than 5 s" : "crashed the loader", (int)current);
+  const int n = snprintf(text, sizeof text, "\npe mutants: copy %d %s; written to pe-mutant.z9p\n", (int)current,
+                         sig == SIGALRM ? "took more than 5 s" : "crashed the loader");
   (void)!write(2, text, (size_t)n);
   _exit(sig == SIGALRM ? 3 : 4);
 }
@@ -96,11 +100,8 @@ void on_fault(int sig) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  const bool write_one = argc > 1 && strcmp(argv[1], "--write") == 0;
-  const int first = write_one ? 4 : 2;
-  const u32 count = !write_one && argc > 1 ? (u32)atoi(argv[1]) : 10000;
-  const u32 seed = argc > first - 1 + 1 ? (u32)atoi(argv[first]) : 1;
-  const std::string path = argc > first + 1 ? argv[first + 1] : ZEPHAL_Z9P_PATH;
+  const u32 count = argc > 1 ? (u32)atoi(argv[1]) : 10000, seed = argc > 2 ? (u32)atoi(argv[2]) : 1;
+  const std::string path = argc > 3 ? argv[3] : ZEPHAL_Z9P_PATH;
   std::ifstream in(path, std::ios::binary);
   const bytes good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (good.size() < 0x400) {
@@ -108,28 +109,22 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::vector<range> ranges = parsed_ranges(good);
-  if (write_one) {
-    if (argc < 4) return fprintf(stderr, "usage: pe_mutants --write N DIR [SEED [DLL]]\n"), 2;
-    std::string where;
-    const bytes b = mutant(good, ranges, seed, (u32)atoi(argv[2]), &where);
-    const std::string out = std::string(argv[3]) + "/mutant-" + argv[2] + ".z9p";
-    std::ofstream(out, std::ios::binary).write((const char *)b.data(), (long)b.size());
-    printf("%s (changed: %s)\n", out.c_str(), where.c_str());
-    return 0;
-  }
 
   for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGALRM}) signal(sig, on_fault);
   const auto start = std::chrono::steady_clock::now();
   u32 loaded = 0;
   for (u32 n = 0; n < count; ++n) {
-    const bytes b = mutant(good, ranges, seed, n, nullptr);
+    const bytes b = mutant(good, ranges, seed, n);
     current = (int)n;
+    copy = &b;
     alarm(5);
     std::ostringstream report;
     const int status = host::check_module_bytes("copy", b.data(), b.size(), report);
     alarm(0);
     if (status != 0 && (status != 2 || report.str().find("cannot be loaded: ") == std::string::npos)) {
-      fprintf(stderr, "pe mutants: copy %u: status %d without a reason:\n%s", n, status, report.str().c_str());
+      keep_copy();
+      fprintf(stderr, "pe mutants: copy %u: status %d without a reason (written to pe-mutant.z9p):\n%s", n, status,
+              report.str().c_str());
       return 1;
     }
     loaded += status == 0;

@@ -123,13 +123,9 @@ struct Stubs : ::testing::Test {
 };
 
 TEST_F(Stubs, CallSitesSkipOrRunTheCalleeAsTheHandlerSays) {
-  struct {
-    u32 site;
-    routine callee;
-    handler *h;
-  } sites[] = {{host::site_case7, routine::freecam, &freecam_h}, {host::site_case30, routine::freecam, &freecam_h},
-               {host::site_arm1, routine::arm, &arm_h},   {host::site_arm2, routine::arm, &arm_h},
-               {host::site_arm3, routine::arm, &arm_h}};
+  const struct { u32 site; routine callee; handler *h; } sites[] = {
+      {host::site_case7, routine::freecam, &freecam_h}, {host::site_case30, routine::freecam, &freecam_h},
+      {host::site_arm1, routine::arm, &arm_h}, {host::site_arm2, routine::arm, &arm_h}, {host::site_arm3, routine::arm, &arm_h}};
   for (auto &k : sites)
     for (u32 flags : {all_flags, no_flags})
       for (i32 result : {1, (i32)0x80000000, 0}) {  // any nonzero word skips, not just its low bits

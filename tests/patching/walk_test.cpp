@@ -47,12 +47,7 @@ TEST(HexPattern, DigitValuesOfEveryCharacter) {
 TEST(HexPattern, SeparatorsCaseWildcardsAndLength) {
   ASSERT_TRUE(host::game_reset());
   const u8 *site = (const u8 *)(uintptr_t)host::site_case7, other[5] = {0x17, 0x02, 0xdd, 0xff, 0x00};
-  struct {
-    const u8 *mem;
-    const char *pattern;
-    u32 len;
-    i32 match;
-  } cases[] = {
+  const struct { const u8 *mem; const char *pattern; u32 len; i32 match; } cases[] = {
       {site, "e8 02 dd ff ff", 5, 1}, {site, "E8 02 DD FF FF", 5, 1},   {site, "e802ddffff", 5, 1},
       {site, "e8,02,dd,ff,ff", 5, 1}, {site, "e 8 0 2 d d f f f f", 5, 1}, {site, "e8 g02 zz-dd:ff\tfF", 5, 1},
       {site, "e9 02 dd ff ff", 5, 0}, {site, "e8 02 dd ff fe", 5, 0},   {site, "0xe8 02 dd ff ff", 5, 0},  // 0x: a token
@@ -72,10 +67,7 @@ TEST_F(Walk, EachKindWritesItsBytesThroughTheLoader) {
   const u32 stub = 0x10001230, pool = 0x20000000, far = 0x441205 + 0x7fffffffu;
   u8 raw[100];
   for (u32 i = 0; i < sizeof raw; ++i) raw[i] = (u8)(i * 7 + 1);
-  struct {
-    z9_def d;
-    bytes want;
-  } rows[] = {
+  const struct { z9_def d; bytes want; } rows[] = {
       {def(1, 0x415b9, 5, "e8 02 dd ff ff", stub, "call"), branch_bytes(0xe8, 0x4415b9, stub, 5)},
       {def(1, 0x4143c, 9, "e8 7f de ff ff c3 cc cc cc", stub, "call9"), branch_bytes(0xe8, 0x44143c, stub, 9)},
       {def(2, 0x11bbe0, 8, "53 51 52 56 57 55 89 e5", stub, "jmp"), branch_bytes(0xe9, 0x51bbe0, stub, 8)},
@@ -109,12 +101,9 @@ TEST_F(Walk, EachKindWritesItsBytesThroughTheLoader) {
 
 TEST_F(Walk, EachFailureRowHasItsMessageAndEndsTheWalkKeepingEarlierWrites) {
   u8 raw[5] = {};
-  struct {
-    z9_def d;
-    u32 pool;
-    const char *message;  // null: fails without a word
-    int fail_write = 0;   // the loader refuses this write
-  } rows[] = {
+  // Each row between two good ones: its message (null: it fails without a
+  // word), and whether the loader refuses its write.
+  const struct { z9_def d; u32 pool; const char *message; int fail_write = 0; } rows[] = {
       {def(1, 0x415b9, 5, "e8 7f de ff ff", 0x10000000, "case7"), 0, "def case7: expected mismatch @ RVA 0x415B9"},
       {z9_def{3, 0x1124dd, 5, "e8 5e ed ff fe", 0, raw, 0, "arm3"}, 0, "def arm3: expected mismatch @ RVA 0x1124DD"},
       {def(1, 0x415b9, 5, "00", 0x10000000, nullptr), 0, "def ?: expected mismatch @ RVA 0x415B9"},

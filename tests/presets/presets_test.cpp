@@ -24,12 +24,6 @@ f32 &field(freecam_record &r, const std::string &k) {
   return (k[0] == 'm' ? r.m : k[0] == 'r' ? r.r : r.o)[k[1] - '0'];
 }
 u32 hex(const std::string &v) { return (u32)std::stoul(v, nullptr, 16); }
-void fill(freecam_record &r) {
-  for (auto &[k, v] : floats) set_bits(field(r, k), hex(v));
-  r.bind_pos = 1;
-  r.bind_rot = 0;
-  r.car = 3;
-}
 
 void track(const char *first, const char *second, u32 number = 3) {
   word(at::ga_track_dir) = first ? test::game_string(first) : 0;
@@ -49,7 +43,12 @@ struct Presets : test::plugin {
     word(at::ga_car_count) = 5;
     cam = host::make_camera(at::cam_type_free, 0);
   }
+  // The free camera flying with every float of the table, bound to car 3 by position.
   void fly() {
+    for (auto &[k, v] : floats) set_bits(field(zp[0], k), hex(v));
+    zp[0].bind_pos = 1;
+    zp[0].bind_rot = 0;
+    zp[0].car = 3;
     zp[0].active = 1;
     zp[0].cam = cam;
   }
@@ -100,15 +99,24 @@ struct PresetSave : Presets {
     for (auto &[k, v] : floats) pos4 += k + "=" + v + "\r\n";
     pos4 += "bind_pos=1\r\nbind_rot=0\r\ncar=3\r\n";
     fly();
-    fill(zp[0]);
   }
 };
 
-// Saving again replaces the values in place.
-TEST_F(PresetSave, CtrlDigitAddsTheListedKeysInOrder) {
+// The digit alone brings the saved preset back bit for bit and shows it at
+// once; saving again replaces the values in place.
+TEST_F(PresetSave, CtrlDigitAddsTheListedKeysInOrderTheDigitRecallsThem) {
   press(4, true);
   EXPECT_EQ(test::read_text(ini), mine + pos4);
   EXPECT_EQ(test::log, strs{"zephal: preset 4 saved (" + game_dir() + "\\tracks\\alpine\\freecam.ini)"});
+  for (auto &[k, v] : floats) set_bits(field(zp[0], k), 0x55555555);
+  zp[0].bind_pos = zp[0].bind_rot = zp[0].car_obj = 0x55;
+  zp[0].car = 0x55;
+  press(4);
+  for (auto &[k, v] : floats) EXPECT_EQ(bits(field(zp[0], k)), hex(v)) << k;
+  EXPECT_EQ(std::tuple(zp[0].bind_pos, zp[0].bind_rot, zp[0].car, zp[0].car_obj), std::tuple(1u, 0u, 3, cars[3]));
+  EXPECT_EQ(targets(), (std::array{cars[3], cars[3]}));
+  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_off_pos), &zp[0].x, 12), 0);
+  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_off_orient), zp[0].m, 36), 0);
   set_bits(zp[0].x, 0x3F800000);
   zp[0].bind_rot = 1;
   press(4, true);
@@ -137,24 +145,8 @@ TEST_F(PresetSave, NeedsATrackFirstThenAFlyingCamera) {
 
 using PresetRecall = Presets;
 
-TEST_F(PresetRecall, TheDigitBringsBackTheSavedPresetBitForBitAndShowsItAtOnce) {
-  fly();
-  fill(zp[0]);
-  press(4, true);
-  for (auto &[k, v] : floats) set_bits(field(zp[0], k), 0x55555555);
-  zp[0].bind_pos = zp[0].bind_rot = zp[0].car_obj = 0x55;
-  zp[0].car = 0x55;
-  press(4);
-  for (auto &[k, v] : floats) EXPECT_EQ(bits(field(zp[0], k)), hex(v)) << k;
-  EXPECT_EQ(std::tuple(zp[0].bind_pos, zp[0].bind_rot, zp[0].car, zp[0].car_obj), std::tuple(1u, 0u, 3, cars[3]));
-  EXPECT_EQ(targets(), (std::array{cars[3], cars[3]}));
-  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_off_pos), &zp[0].x, 12), 0);
-  EXPECT_EQ(memcmp((void *)(uintptr_t)(cam + at::cam_off_orient), zp[0].m, 36), 0);
-}
-
 TEST_F(PresetRecall, HandEditedValuesReadAsHexLikeStrtoulAndMissingOnesKeepTheField) {
   fly();
-  fill(zp[0]);
   test::write_text(ini, "[Pos6]\nused=1\nx=\ny=0x3F800000\nz=1.5\nm0=bf800000\nm1=zz\nm2=123456789\nm3= 7\n");
   zp_preset_apply(6);
   // x (empty) and m4 (missing) keep their values
@@ -185,12 +177,11 @@ TEST_F(PresetRecall, ACarOutsideTheReplaysCarsNamesItsLastCar) {
 }
 
 TEST_F(PresetRecall, AnEmptyPresetChangesNothing) {
-  fill(zp[0]);
+  fly();
   for (const char *text : {"", "[Pos3]\nx=3F800000\n", "[Pos3]\nused=0\nx=3F800000\n"})  // no file, no "used", 0
     for (u32 on : {0u, 1u}) {
       if (*text) test::write_text(ini, text);
       zp[0].active = on;
-      zp[0].cam = cam;
       test::log.clear();
       const freecam_record before = zp[0];
       zp_preset_apply(3);

@@ -7,19 +7,11 @@ namespace {
 
 using std::string;
 
-// Each row with the global it sets, so that a value can be read back.
-struct key {
-  const zp_setting &row;
-  void *global;
-};
-#define TEST_ROW(key_, global, type, conv, kind, def, min, max, builtin, help) \
-  {zp_settings[row_of(#key_)], &global},
-u32 row_of(const char *name) {
-  u32 i = 0;
-  while (i < zp_setting_count && strcmp(zp_settings[i].key, name)) ++i;
-  return i;
-}
-const key keys[] = {ZP_SETTINGS(TEST_ROW)};
+// Each row's global, in the table's order (both come from the one list), so
+// that a value can be read back.
+#define TEST_ROW(key, global, ...) static_cast<const void *>(&global),
+const void *const globals[] = {ZP_SETTINGS(TEST_ROW)};
+#undef TEST_ROW
 
 // The file's integer as the handlers see it, worked out here from the
 // conversion's meaning rather than by the plug-in's own function.
@@ -33,7 +25,10 @@ f64 converted(const zp_setting &r, i32 v) {
   }
   return 0;
 }
-f64 value(const key &k) { return k.row.conv == zp_as_is ? (f64)*(const i32 *)k.global : (f64)*(const f32 *)k.global; }
+f64 value(const zp_setting &r) {
+  const void *g = globals[&r - zp_settings];
+  return r.conv == zp_as_is ? (f64)*(const i32 *)g : (f64)*(const f32 *)g;
+}
 
 struct settings : test::plugin {
   test::temp_dir dir;
@@ -48,25 +43,24 @@ struct settings : test::plugin {
 
 TEST_F(settings, EveryKeyIsReadFromItsSectionAndConverted) {
   load(nullptr);  // every key's default, so cfg_roll 1.0471976 and not the built-in 1.047
-  for (const key &k : keys) EXPECT_EQ(value(k), converted(k.row, k.row.def)) << k.row.key;
+  for (const zp_setting &r : zp_settings) EXPECT_EQ(value(r), converted(r, r.def)) << r.key;
   EXPECT_EQ(cfg_roll, 1.0471976f);
   EXPECT_EQ(string(zp_dir), host::windows_path(dir.path) + "\\");
   // A value of its own for every key, inside its range; names without regard to case.
   string text = "; tuned\r\n[Other]\r\nKeyS=1\r\n[zephal]\r\n";
   auto sample = [](const zp_setting &r) { return r.min == zp_no_min ? -(i32)(&r - zp_settings) - 3 : r.min + 1; };
-  for (const key &k : keys) text += string(k.row.key) + "=" + std::to_string(sample(k.row)) + "\r\n";
+  for (const zp_setting &r : zp_settings) text += string(r.key) + "=" + std::to_string(sample(r)) + "\r\n";
   load(text.c_str());
-  for (const key &k : keys) EXPECT_EQ(value(k), converted(k.row, sample(k.row))) << k.row.key;
+  for (const zp_setting &r : zp_settings) EXPECT_EQ(value(r), converted(r, sample(r))) << r.key;
 }
 
 TEST_F(settings, ClampsAtAndAcrossTheirBounds) {
   int clamped = 0;
-  for (const key &k : keys) {
-    const zp_setting &r = k.row;
+  for (const zp_setting &r : zp_settings) {
     for (i64 v : {(i64)r.min - 1, (i64)r.min, (i64)r.max, (i64)r.max + 1}) {
       if (v < INT32_MIN || v > INT32_MAX || (v == r.min && r.min == zp_no_min)) continue;
       load(test::format("[Zephal]\r\n%s=%d\r\n", r.key, (i32)v).c_str());
-      EXPECT_EQ(value(k), converted(r, v < r.min ? r.min : v > r.max ? r.max : (i32)v)) << r.key << "=" << v;
+      EXPECT_EQ(value(r), converted(r, v < r.min ? r.min : v > r.max ? r.max : (i32)v)) << r.key << "=" << v;
       clamped += v < r.min || v > r.max;
     }
   }
@@ -102,8 +96,8 @@ TEST_F(settings, PathsThatCannotBeFormedLeaveTheBuiltInValues) {
     EXPECT_EQ(std::tuple(string(zp_dir), cfg_enabled, cfg_roll),
               std::tuple(c.dir, c.read ? 0 : 1, c.read ? (f32)(90 * (f64)0.017453292f) : 1.047f)) << c.exe;
     // The built-in values: the converted defaults but for the rounded roll speed.
-    for (const key &k : keys)
-      if (!c.read) EXPECT_EQ(value(k), strcmp(k.row.key, "RollSpeed") ? converted(k.row, k.row.def) : 1.047f) << k.row.key;
+    for (const zp_setting &r : zp_settings)
+      if (!c.read) EXPECT_EQ(value(r), strcmp(r.key, "RollSpeed") ? converted(r, r.def) : 1.047f) << r.key;
   }
 }
 
