@@ -56,7 +56,7 @@ TEST_F(Capture, TheIndexFindsTheOldestSnapshotTheHeadersName) {
       {"two laps", 768, {{1, 232, 999}}},
       {"ticks wrapping past 2^32", 128, {{1, 0xfffffff0, 20}}},
       {"a rebuild for another car count", 128, {{2, 0, 300}, {3, 301, 310}}},
-      {"back to the first car count", 128, {{2, 0, 300}, {3, 301, 310}, {2, 40, 41}}},
+      {"back to the first car count", 128, {{2, 0, 300}, {3, 301, 310}, {2, 400, 401}}},
       {"a full ring of 4096 slots", 4096, {{1, 100, 4300}}},
       {"more slots than the index holds", 4100, {{1, 7, 4110}}},
       {"the oldest in the last slot, past the index", 4100, {{1, 4099, 8198}}},
