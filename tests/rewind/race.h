@@ -18,7 +18,6 @@ inline u8 pattern(u32 addr, u32 seed) {  // differs with address and seed
   u32 x = addr * 0x9e3779b1u + seed * 0x85ebca6bu;
   return (u8)(((x ^ x >> 13) * 0xc2b2ae35u) >> 24);
 }
-inline bytes mem(u32 addr, u32 len) { return bytes((u8 *)(uintptr_t)addr, (u8 *)(uintptr_t)addr + len); }
 
 struct Race : test::plugin {
   bytes marks;  // mark-section records, from marks[1]
@@ -29,12 +28,6 @@ struct Race : test::plugin {
     word(at::ga_mark_index) = ~0u;
     cfg_rewind_effects = 0;
     cars(1);
-  }
-  // A race of n cars with m mark sections, filed with or without the effects.
-  void race(u32 n, u32 m, i32 effects) {
-    cfg_rewind_effects = effects;
-    cars(n);
-    mark_sections(m);
   }
   void cars(u32 n) {
     car_objs.clear();
@@ -55,17 +48,19 @@ struct Race : test::plugin {
       z9_zp_capture();
     }
   }
+  void rewind_from(u32 now, i32 delta) {
+    word(at::ga_tick) = now;
+    zp_rewind(delta);
+  }
   // Patterns the game's data and the mark records, keeping the game mode, the
   // words that locate the marks and the car count and table.
   void fill(u32 seed) {
-    const bytes cars = mem(at::ga_car_count, 0x128);
-    const u32 kept[] = {word(at::ga_mode), word(at::ga_mark_index), word(at::ga_mark_array)};
+    const bytes cars = host::bytes_at(at::ga_car_count, 0x128);
+    const test::values kept = test::words({at::ga_mode, at::ga_mark_index, at::ga_mark_array});
     for (u32 a = data_begin; a < data_end; ++a) host::byte(a) = pattern(a, seed);
     for (u32 i = 0; i < marks.size(); ++i) marks[i] = pattern(i, seed + 77);
     memcpy((void *)(uintptr_t)at::ga_car_count, cars.data(), cars.size());
-    word(at::ga_mode) = kept[0];
-    word(at::ga_mark_index) = kept[1];
-    word(at::ga_mark_array) = kept[2];
+    test::set_words({{at::ga_mode, kept[0]}, {at::ga_mark_index, kept[1]}, {at::ga_mark_array, kept[2]}});
   }
 };
 
