@@ -94,12 +94,12 @@ inline std::string as_read(const std::optional<std::string> &v, size_t n) {
   return v ? std::string(v->substr(0, n - 1).c_str()) : std::string();
 }
 
-// GetPrivateProfileIntA: the text as read into 32 bytes; missing or empty
+// GetPrivateProfileIntA: the text as read into 30 bytes; missing or empty
 // gives the default; else an optional sign, then decimal digits (or digits
 // after 0x, 0o or 0b), up to the first other character, modulo 2^32.
 inline uint32_t to_int(const std::optional<std::string> &v, int32_t def) {
   if (!v || v->empty()) return (uint32_t)def;
-  std::string s = as_read(v, 32);
+  std::string s = as_read(v, 30);
   size_t i = 0;
   while (i < s.size() && blank(s[i])) ++i;
   bool minus = false;

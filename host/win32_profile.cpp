@@ -228,9 +228,11 @@ DWORD GetPrivateProfileStringA(LPCSTR app, LPCSTR key, LPCSTR def, LPSTR out, DW
 }
 
 UINT GetPrivateProfileIntA(LPCSTR app, LPCSTR key, INT def, LPCSTR path) {
-  // Windows reads the text into a small buffer and converts it; an empty or
-  // missing value gives the default, any other text a number (0 if no digits).
-  char text[32];
+  // The text is read into a small buffer and converted; an empty or missing
+  // value gives the default, any other text a number (0 if no digits). The
+  // buffer holds 29 characters and the end, as Wine's (no conformance test
+  // pins Windows' own; only values longer than that can tell).
+  char text[30];
   if (GetPrivateProfileStringA(app, key, "", text, sizeof(text), path) == 0) return (UINT)def;
   return ini::parse_int(text);
 }

@@ -67,7 +67,7 @@ TEST_F(PrivateProfile, IntegersAsWindowsConvertsThemFromTheFileAsItIsNow) {
       {"1", -1, 1}, {"+1", -1, 1}, {"-1", 1, 0xffffffff}, {"4294967296", -1, 0}, {"4294967297", -1, 1},
       {"-4294967297", 1, 0xffffffff}, {"42A94967297", -1, 42}, {"B4294967297", -1, 0}, {"   42", -1, 42},
       {"\"7\"", -1, 7}, {"- 5", -1, 0}, {"", 7, 7}, {"\"\"", 7, 7}, {"0x1A", -1, 26}, {"0X1A", -1, 0},
-      {"-2147483648", 0, 0x80000000},
+      {"-2147483648", 0, 0x80000000}, {"1111111111111111111111111111111", -1, 1729917383},  // 29 digits read
   };
   string f;  // every row rewrites the file: a cached copy would fail the next
   for (const row &r : rows) {
