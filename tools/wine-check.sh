@@ -147,7 +147,11 @@ compare "zephal-check --ini: the shipped zephal.ini" zephal-check --ini zephal.i
 ini "a key twice" '[Zephal]\r\nKeyW=65\r\nMoveSpeed=20\r\nkeyw=87\r\n'
 ini "a second [Zephal] section" '[Zephal]\r\nMoveSpeed=20\r\n[Other]\r\nBoost=40\r\n[Zephal]\r\nMoveSpeed=40\r\nBoost=30\r\n'
 ini "spaces around =" '[Zephal]\r\n  MoveSpeed = 25  \r\nKeyW\t=\t83\r\n[ Zephal ]\r\nBoost =30\r\n'
-ini "a UTF-8 byte-order mark" '\357\273\277[Zephal]\r\nMoveSpeed=30\r\nKeyW=83\r\n'
+# A UTF-8 mark right before a [section] header is where Wine parts from
+# Windows: Wine 8 reads the file as UTF-8 and finds the section, Windows
+# reads three ANSI bytes and no header, as the host does (the verdict is in
+# docs/RELIABILITY.md). Here the mark stands before a comment, where both agree.
+ini "a UTF-8 byte-order mark" '\357\273\277; my settings\r\n[Zephal]\r\nMoveSpeed=30\r\nKeyW=83\r\n'
 ini "a UTF-8 byte-order mark before a key" '\357\273\277MoveSpeed=5\r\n[Zephal]\r\nKeyW=83\r\n'
 printf '[Zephal]\r\nMoveSpeed=30\r\nKeyW=83\r\n' | iconv -f UTF-8 -t UTF-16 >"$work/in/zephal.ini"
 compare "zephal-check --ini: UTF-16 with its byte-order mark" zephal-check --ini zephal.ini
