@@ -28,25 +28,27 @@
 
 namespace test {
 
-// The loader's log as the plug-in writes it: one message per call.
-inline std::vector<std::string> log;
-inline void collect(const char *format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  log.push_back(text);
-}
-
 // printf into a std::string, for expected log lines.
-inline std::string format(const char *f, ...) {
+inline std::string vformat(const char *f, va_list args) {
   char text[1024];
+  vsnprintf(text, sizeof text, f, args);
+  return text;
+}
+inline std::string format(const char *f, ...) {
   va_list args;
   va_start(args, f);
-  vsnprintf(text, sizeof text, f, args);
+  std::string text = vformat(f, args);
   va_end(args);
   return text;
+}
+
+// The loader's log as the plug-in writes it: one message per call.
+inline std::vector<std::string> log;
+inline void collect(const char *f, ...) {
+  va_list args;
+  va_start(args, f);
+  log.push_back(vformat(f, args));
+  va_end(args);
 }
 
 using kit::read_text;
@@ -98,6 +100,14 @@ inline std::vector<u32> words(const std::vector<u32> &addrs) {
 }
 using values = std::vector<u32>;
 
+// A branch as the processor reads it at site: opcode, rel32, NOPs to len.
+inline std::vector<u8> branch_bytes(u8 op, u32 site, u32 target, u32 len) {
+  const u32 d = target - (site + 5);
+  std::vector<u8> b = {op, (u8)d, (u8)(d >> 8), (u8)(d >> 16), (u8)(d >> 24)};
+  b.resize(len, 0x90);
+  return b;
+}
+
 // Floats only as bit patterns: the x87 stack would quiet a signalling NaN.
 inline u32 bits(const f32 &f) {
   u32 b;
@@ -105,17 +115,6 @@ inline u32 bits(const f32 &f) {
   return b;
 }
 inline void set_bits(f32 &f, u32 b) { memcpy(&f, &b, 4); }
-
-// The game's executable in dir with the settings read, and track `name`
-// loaded as track number n, its folder made.
-inline void game_in(const temp_dir &dir, u32 n = 0, const std::string &name = "alpine") {
-  std::filesystem::create_directories(dir / "tracks/" + name);
-  host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
-  zp_load_settings();
-  host::word(at::ga_track_dir) = game_string("tracks\\");
-  host::word(at::ga_track_number) = n;
-  host::word(at::ga_track_names + 4 * n) = game_string(name);
-}
 
 // The plug-in as loaded and entered, on a fresh game in replay playback:
 // the state Z9_Apply leaves, without the patches (tests call the handlers
@@ -132,6 +131,26 @@ struct plugin : ::testing::Test {
     host::word(ga_mode) = mode_replay;
   }
   void TearDown() override { zp_ring_reset(); }
+};
+
+// A replay on track 3, "alpine", of a game in dir with its settings read,
+// five cars and a free camera in view 0: where presets are saved and
+// recalled. ini is the track's preset file.
+struct on_track : plugin {
+  temp_dir dir;
+  const std::string ini = dir / "tracks/alpine/freecam.ini";
+  u32 cam = 0, cars[5] = {};
+  void SetUp() override {
+    plugin::SetUp();
+    std::filesystem::create_directories(dir / "tracks/alpine");
+    host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
+    zp_load_settings();
+    set_words({{at::ga_track_dir, game_string("tracks\\")}, {at::ga_track_number, 3},
+               {at::ga_track_names + 4 * 3, game_string("alpine")}});
+    for (u32 i = 0; i < 5; ++i) cars[i] = host::make_car(i, 0, 0, 0);
+    host::word(at::ga_car_count) = 5;
+    cam = host::make_camera(at::cam_type_free, 0);
+  }
 };
 
 }  // namespace test

@@ -23,18 +23,13 @@ template <class F> std::tuple<int, int, u32> across(F &&handler) {
   return {left.fcw(), left.top(), left.mxcsr()};
 }
 const std::tuple<int, int, u32> as_left = {game_fcw, 0, game_mxcsr};
-using NoFpuSave = test::plugin;
+using NoFpuSave = test::on_track;
 
 // Each frame pass with the keys that make the frame handler rewind, seek,
 // pause, save and recall a preset; the arm handler with the free camera flown
 // (held back) and not.
 TEST_F(NoFpuSave, TheHandlersLeaveTheGamesFpuStateAsTheyFoundIt) {
-  test::temp_dir dir;
-  test::game_in(dir);
-  word(at::ga_car_count) = 2;
-  for (u32 i = 0; i < 2; ++i) host::make_car(i, 3.5f * (f32)i, 1, 2);
-  const u32 cam = host::make_camera(at::cam_type_free, 0);
-  word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = word(at::ga_car_table);
+  word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = cars[0];
   word(at::ga_view_cam_base) = cam;
   for (u32 t = 0; t < 300; ++t) word(at::ga_tick) = t, z9_zp_capture();
   const struct { const char *what; std::vector<int> keys; } passes[] = {

@@ -31,18 +31,7 @@ void track(const char *first, const char *second, u32 number = 3) {
   word(at::ga_track_names + 4 * number) = second ? test::game_string(second) : 0;
 }
 
-struct Presets : test::plugin {
-  test::temp_dir dir;
-  std::string ini = dir / "tracks/alpine/freecam.ini";
-  u32 cam = 0, cars[5] = {};
-
-  void SetUp() override {
-    test::plugin::SetUp();
-    test::game_in(dir, 3);
-    for (u32 i = 0; i < 5; ++i) cars[i] = host::make_car(i, 0, 0, 0);
-    word(at::ga_car_count) = 5;
-    cam = host::make_camera(at::cam_type_free, 0);
-  }
+struct Presets : test::on_track {
   // The free camera flying with every float of the table, bound to car 3 by position.
   void fly() {
     for (auto &[k, v] : floats) set_bits(field(zp[0], k), hex(v));
@@ -65,8 +54,6 @@ struct Presets : test::plugin {
   std::array<u32, 2> targets() { return {word(cam + at::cam_off_target), word(cam + at::cam_off_target2)}; }
 };
 
-// --- the preset file's path ------------------------------------------------------------
-
 using PresetPath = Presets;
 
 // Missing or empty track strings give no path and keep the last one.
@@ -87,8 +74,6 @@ TEST_F(PresetPath, IsTheGameFolderThenTheTrackStringsAsTheyStandCutAtMaxPath) {
   track("t\\", "x");
   EXPECT_EQ(path(), "t\\x\\freecam.ini");
 }
-
-// --- saving ------------------------------------------------------------------------------
 
 struct PresetSave : Presets {
   const std::string mine = "; my presets\n[Other]\nkeep=me\n[Pos7]\nused=1\n";
@@ -140,8 +125,6 @@ TEST_F(PresetSave, NeedsATrackFirstThenAFlyingCamera) {
                              "zephal: preset: no track path"}));
   EXPECT_EQ(test::read_text(ini), mine);
 }
-
-// --- recalling -----------------------------------------------------------------------------
 
 using PresetRecall = Presets;
 
@@ -214,8 +197,6 @@ TEST_F(PresetRecall, WithTheCameraOffItWaitsForTheFreeCamerasFirstTick) {
   z9_zp_freecam_tick(view2);
   EXPECT_EQ(word(view2 + at::cam_off_pos), 0u) << "recalled once";
 }
-
-// --- the digit keys ---------------------------------------------------------------------
 
 using DigitKeys = Presets;
 

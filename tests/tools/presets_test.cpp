@@ -7,46 +7,30 @@
 
 namespace {
 
-using host::word;
 using std::string;
 
-using test::bits, test::set_bits;
-
-// A pose as the preset keeps it: 24 float patterns, then the binds and the car.
+// Where the n-th of the 27 values a preset keeps lies in a record: the float
+// patterns x, y, z, m0-m8, r0-r8, o0-o2, then bind_pos, bind_rot and car.
+size_t value_at(int n) {
+  const size_t tail[] = {offsetof(freecam_record, bind_pos), offsetof(freecam_record, bind_rot), offsetof(freecam_record, car)};
+  return n < 12 ? offsetof(freecam_record, x) + 4 * n : n < 24 ? offsetof(freecam_record, r) + 4 * (n - 12) : tail[n - 24];
+}
 std::vector<u32> pose(const freecam_record &r) {
-  std::vector<u32> p = {bits(r.x), bits(r.y), bits(r.z)};
-  for (const f32 *a : {r.m, r.r}) for (int k = 0; k < 9; ++k) p.push_back(bits(a[k]));
-  for (f32 o : r.o) p.push_back(bits(o));
-  for (u32 v : {r.bind_pos, r.bind_rot, (u32)r.car}) p.push_back(v);
+  std::vector<u32> p(27);
+  for (int n = 0; n < 27; ++n) memcpy(&p[n], (const u8 *)&r + value_at(n), 4);
   return p;
 }
 
-struct Presets : test::plugin {
-  test::temp_dir dir;
-  const string file = dir / "tracks/alpine/freecam.ini";
-  u32 cam = 0;
-
-  void SetUp() override {
-    test::plugin::SetUp();
-    test::game_in(dir, 3);
-    for (u32 i = 0; i < 5; ++i) host::make_car(i, 0, 0, 0);
-    word(at::ga_car_count) = 5;
-    cam = host::make_camera(7, 0);
-  }
+struct Presets : test::on_track {
   // The plug-in's own save of a pose under Ctrl+n.
   void save(int n, const std::vector<u32> &p) {
-    freecam_record &r = zp[0];
-    f32 *floats[24] = {&r.x, &r.y, &r.z};
-    for (int k = 0; k < 9; ++k) floats[3 + k] = &r.m[k], floats[12 + k] = &r.r[k];
-    for (int k = 0; k < 3; ++k) floats[21 + k] = &r.o[k];
-    for (int i = 0; i < 24; ++i) set_bits(*floats[i], p[(size_t)i]);
-    r.bind_pos = p[24], r.bind_rot = p[25], r.car = (i32)p[26];
-    r.active = 1, r.cam = cam;
+    for (int k = 0; k < 27; ++k) memcpy((u8 *)&zp[0] + value_at(k), &p[k], 4);
+    zp[0].active = 1, zp[0].cam = cam;
     zp_preset_save(n);
   }
   // What pressing digit n recalls, with the presets of `from`, into an empty record.
   std::vector<u32> recall(const string &from, int n) {
-    if (from != file) std::filesystem::copy_file(from, file, std::filesystem::copy_options::overwrite_existing);
+    if (from != ini) std::filesystem::copy_file(from, ini, std::filesystem::copy_options::overwrite_existing);
     zp[0] = freecam_record{};
     zp[0].active = 1, zp[0].cam = cam;
     zp_preset_apply(n);
@@ -66,8 +50,8 @@ const std::vector<u32> plain = {0x41280000, 0x40000000, 0xC0400000, 0, 0, 0xBF80
 
 TEST_F(Presets, ListShowsEveryPresetAndWhatIsWrongWithDamagedOnes) {
   save(1, odd), save(4, plain);
-  std::ofstream(file, std::ios::app) << "[Pos7]\r\nused=1\r\nx=1.5\r\ncar=abc\r\n[Pos8]\r\nused=yes\r\nx=0\r\n";
-  const test::ran r = tool({"list", file});
+  std::ofstream(ini, std::ios::app) << "[Pos7]\r\nused=1\r\nx=1.5\r\ncar=abc\r\n[Pos8]\r\nused=yes\r\nx=0\r\n";
+  const test::ran r = tool({"list", ini});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   for (const char *row : {
            "  4    used     10.50, 2.00, -3.00               90.0, 0.0, 0.0           position           4\n",
@@ -82,28 +66,28 @@ TEST_F(Presets, ListShowsEveryPresetAndWhatIsWrongWithDamagedOnes) {
   const std::vector<u32> before = pose(freecam_record{});
   std::vector<u32> want = before;
   want[0] = 1;
-  EXPECT_EQ(recall(file, 7), want);
+  EXPECT_EQ(recall(ini, 7), want);
 
-  chmod(file.c_str(), 0444);
-  EXPECT_TRUE(tool({"list", file}).has("The plug-in cannot save presets here: " + file + " is not writable"));
+  chmod(ini.c_str(), 0444);
+  EXPECT_TRUE(tool({"list", ini}).has("The plug-in cannot save presets here: " + ini + " is not writable"));
 }
 
 TEST_F(Presets, ExportThenImportIsBitForBitAndKeepsEveryOtherLine) {
-  test::write_text(file, "; my presets\r\n[Other]\r\nkeep=me\r\n");
+  test::write_text(ini, "; my presets\r\n[Other]\r\nkeep=me\r\n");
   save(1, odd), save(4, plain);
-  std::ofstream(file, std::ios::app) << "[Pos7]\r\nused=1\r\nx=1.5\r\n";
-  const string saved = test::read_text(file), text = dir / "presets.txt";
-  const test::ran exported = tool({"export", file});
+  std::ofstream(ini, std::ios::app) << "[Pos7]\r\nused=1\r\nx=1.5\r\n";
+  const string saved = test::read_text(ini), text = dir / "presets.txt";
+  const test::ran exported = tool({"export", ini});
   ASSERT_EQ(exported.status, 0) << exported.err;
   for (const char *part : {"position = -0 bits:7F800000 bits:FF800000", "look = 90.00 0.00 0.00", "[Pos4]\nused = 1",
                            "# damaged: missing y, z", "x = 1e-45", "# [Pos9] is empty"})
     EXPECT_TRUE(exported.has(part)) << part << "\n" << exported.out;
   test::write_text(text, exported.out);
 
-  const test::ran same = tool({"import", text, file});
+  const test::ran same = tool({"import", text, ini});
   EXPECT_EQ(same.status, 0) << same.err;
   EXPECT_TRUE(same.has("0 values written")) << same.out;
-  EXPECT_EQ(test::read_text(file), saved);
+  EXPECT_EQ(test::read_text(ini), saved);
 
   // Into another file: its own lines stay, and every preset recalls as from the original.
   const string other = dir / "other.ini";
@@ -123,26 +107,26 @@ string edited(const string &text, const string &from, const string &to) {
 
 TEST_F(Presets, AnEditedPositionOrViewChangesOnlyThoseKeys) {
   save(4, plain), save(5, plain);
-  const string saved = test::read_text(file), text = dir / "presets.txt";
-  string t = edited(tool({"export", file}).out, "position = 10.5 2 -3", "position = 1 2 -7");
+  const string saved = test::read_text(ini), text = dir / "presets.txt";
+  string t = edited(tool({"export", ini}).out, "position = 10.5 2 -3", "position = 1 2 -7");
   t = edited(t, "[Pos5]\nused = 1\nposition = 10.5 2 -3\nlook = 90.00 0.00 0.00", "[Pos5]\nused = 1\nlook = 45 -20 10");
   test::write_text(text, t);
-  const test::ran r = tool({"import", text, file});
+  const test::ran r = tool({"import", text, ini});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.has("Pos4: wrote x, z\nPos5: wrote m0, m1, m2, m3, m4, m5, m6, m7, m8\n11 values written")) << r.out;
   std::vector<u32> want = plain;
   want[0] = 0x3F800000, want[2] = 0xC0E00000;  // x 1, z -7
-  EXPECT_EQ(recall(file, 4), want);
-  EXPECT_TRUE(tool({"list", file}).has("  5    used     10.50, 2.00, -3.00               45.0, -20.0, 10.0 "));
+  EXPECT_EQ(recall(ini, 4), want);
+  EXPECT_TRUE(tool({"list", ini}).has("  5    used     10.50, 2.00, -3.00               45.0, -20.0, 10.0 "));
   // Every line but the edited ones is as the plug-in wrote it.
-  const string now = test::read_text(file);
+  const string now = test::read_text(ini);
   EXPECT_EQ(now.size(), saved.size());
   EXPECT_NE(now.find("[Pos4]\r\nused=1\r\nx=3F800000\r\ny=40000000\r\nz=C0E00000\r\nm0=00000000\r\n"), string::npos);
 }
 
 TEST_F(Presets, ABadTextIsRefusedWithItsLineAndNothingIsWritten) {
   save(4, plain);
-  const string saved = test::read_text(file), text = dir / "presets.txt";
+  const string saved = test::read_text(ini), text = dir / "presets.txt";
   const struct {
     const char *text, *says;
   } rows[] = {
@@ -157,34 +141,34 @@ TEST_F(Presets, ABadTextIsRefusedWithItsLineAndNothingIsWritten) {
   };
   for (const auto &row : rows) {
     test::write_text(text, row.text);
-    const test::ran r = tool({"import", text, file});
+    const test::ran r = tool({"import", text, ini});
     EXPECT_EQ(r.status, 2) << row.text;
     EXPECT_TRUE(r.has(row.says)) << row.says << "\n" << r.err;
     EXPECT_TRUE(r.has("nothing was written")) << r.err;
   }
   test::write_text(text, "[Pos4]\nx = 1\n");
-  chmod(file.c_str(), 0444);
-  EXPECT_TRUE(tool({"import", text, file}).has("cannot write " + file + ": it is read-only; nothing was written"));
-  EXPECT_EQ(test::read_text(file), saved);
+  chmod(ini.c_str(), 0444);
+  EXPECT_TRUE(tool({"import", text, ini}).has("cannot write " + ini + ": it is read-only; nothing was written"));
+  EXPECT_EQ(test::read_text(ini), saved);
 }
 
 TEST_F(Presets, CopyGoesToAnotherNumberOrTrackButNeverOverAPresetUnasked) {
   save(1, odd), save(4, plain);
-  std::ofstream(file, std::ios::app) << "[Pos7]\r\nused=1\r\n";
+  std::ofstream(ini, std::ios::app) << "[Pos7]\r\nused=1\r\n";
   const string other = dir / "tracks/harbour/freecam.ini";
   std::filesystem::create_directories(dir / "tracks/harbour");
-  const string before = test::read_text(file);
+  const string before = test::read_text(ini);
   test::expect_runs([&](auto &args) { return tool(args); },
-                    {{{"copy", file, "1", "4"}, 2, "slot 4 of " + file + " holds a preset already; add --force to replace it"},
-                     {{"copy", file, "3", "5"}, 2, "preset 3 of " + file + " is empty: nothing to copy"},
-                     {{"copy", file, "7", "5"}, 2, "preset 7 of " + file + " is damaged"},
-                     {{"copy", file, "1", "1"}, 2, "preset 1 onto itself"},
-                     {{"copy", file, "1", "10"}, 2, "slots are 0 to 9"}});
-  EXPECT_EQ(test::read_text(file), before);
-  EXPECT_EQ(tool({"copy", file, "1", other, "2"}).status, 0);
-  EXPECT_EQ(tool({"copy", file, "Pos1", "4", "--force"}).status, 0);
-  const std::vector<u32> first = recall(file, 1);
-  EXPECT_EQ(recall(file, 4), first);
+                    {{{"copy", ini, "1", "4"}, 2, "slot 4 of " + ini + " holds a preset already; add --force to replace it"},
+                     {{"copy", ini, "3", "5"}, 2, "preset 3 of " + ini + " is empty: nothing to copy"},
+                     {{"copy", ini, "7", "5"}, 2, "preset 7 of " + ini + " is damaged"},
+                     {{"copy", ini, "1", "1"}, 2, "preset 1 onto itself"},
+                     {{"copy", ini, "1", "10"}, 2, "slots are 0 to 9"}});
+  EXPECT_EQ(test::read_text(ini), before);
+  EXPECT_EQ(tool({"copy", ini, "1", other, "2"}).status, 0);
+  EXPECT_EQ(tool({"copy", ini, "Pos1", "4", "--force"}).status, 0);
+  const std::vector<u32> first = recall(ini, 1);
+  EXPECT_EQ(recall(ini, 4), first);
   EXPECT_EQ(recall(other, 2), first);
 }
 
@@ -192,9 +176,9 @@ TEST_F(Presets, TheCommandLineExplainsItselfAndNamesMistakes) {
   test::expect_runs([&](auto &args) { return tool(args); },
                     {{{"--help"}, 0, "zephal-presets import presets.txt FILE"},
                      {{}, 2, "usage:"},
-                     {{"show", file}, 2, "unknown command show (list, export, import or copy"},
+                     {{"show", ini}, 2, "unknown command show (list, export, import or copy"},
                      {{"list"}, 2, "usage: zephal-presets list FILE"},
-                     {{"list", file, "--force"}, 2, "--force goes with copy"},
+                     {{"list", ini, "--force"}, 2, "--force goes with copy"},
                      {{"list", dir / "none.ini"}, 2, "cannot find " + dir / "none.ini" + " (the plug-in makes a track's freecam.ini"}});
 }
 
