@@ -3,6 +3,7 @@
 // integer GetPrivateProfileIntA makes of it. ANSI files only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,15 +21,10 @@ inline std::string_view trim(std::string_view s) {
   return s.substr(a, b - a);
 }
 
+// Names compare without regard to the case of ASCII letters.
+inline char upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 32) : c; }
 inline bool same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = (char)(x - 32);
-    if (y >= 'a' && y <= 'z') y = (char)(y - 32);
-    if (x != y) return false;
-  }
-  return true;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) { return upper(x) == upper(y); });
 }
 
 // Lines end at CR LF, a lone CR or a lone LF.
@@ -84,9 +80,8 @@ inline std::vector<std::string> values(std::string_view file, std::string_view s
 
 // The value of the first key of that name in the first section of that name.
 inline std::optional<std::string> lookup(std::string_view file, std::string_view section, std::string_view key) {
-  std::vector<std::string> v = values(file, section, key);
-  if (v.empty()) return std::nullopt;
-  return v.front();
+  const std::vector<std::string> v = values(file, section, key);
+  return v.empty() ? std::nullopt : std::optional(v.front());
 }
 
 // What GetPrivateProfileStringA leaves in a buffer of n bytes, as a C string.

@@ -5,22 +5,11 @@
 // as the pattern the model finds (or the field's own value when the key is
 // missing or empty).
 #include <algorithm>
-#include <cstring>
 
 #include "fuzz/check.h"
-#include "base/settings_table.h"
 #include "fuzz/ini_model.h"
 #include "presets/preset_file.h"
-#include "host/win32.h"
-
-namespace {
-
-// Each row's global, in the table's order.
-#define FUZZ_ROW(key, global, ...) static_cast<const void *>(&global),
-const void *const globals[] = {ZP_SETTINGS(FUZZ_ROW)};
-#undef FUZZ_ROW
-
-}  // namespace
+#include "tests/kit/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string text((const char *)data, size);
@@ -29,16 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const kit::temp_dir &dir = fuzz::folder();
   kit::write_text(dir / "zephal.ini", text);
   kit::write_text(dir / "freecam.ini", text);
-  host::set_module_path(host::windows_path(dir.path) + "\\game.exe");
-  zp_reset_settings();
-  zp_load_settings();
+  kit::load_settings(dir.path);
 
-  for (u32 i = 0; i < zp_setting_count; ++i) {
-    const zp_setting &s = zp_settings[i];
+  for (const zp_setting &s : zp_settings) {
     const i32 want = std::clamp((i32)model::to_int(model::lookup(text, "Zephal", s.key), s.def), s.min, s.max);
-    const f32 as_float = zp_convert(s.conv, want);
-    FUZZ_CHECK(memcmp(globals[i], s.conv == zp_as_is ? (const void *)&want : &as_float, 4) == 0,
-               "%s holds %08X, the model reads %d", s.key, *(const u32 *)globals[i], want);
+    FUZZ_CHECK(kit::setting_value(s) == kit::converted(s, want), "%s holds %g, the model reads %d", s.key,
+               kit::setting_value(s), want);
   }
 
   // One preset section of the same file, chosen by the file's length.

@@ -1,43 +1,21 @@
 // zp_load_settings with a real "zephal.ini" beside a stand-in game executable,
 // checked row by row against the settings table.
-#include "base/settings_table.h"
+#include "tests/kit/settings.h"
 #include "tests/support.h"
 
 namespace {
 
 using std::string;
 
-// Each row's global, in the table's order (both come from the one list), so
-// that a value can be read back.
-#define TEST_ROW(key, global, ...) static_cast<const void *>(&global),
-const void *const globals[] = {ZP_SETTINGS(TEST_ROW)};
-#undef TEST_ROW
-
-// The file's integer as the handlers see it, worked out here from the
-// conversion's meaning rather than by the plug-in's own function.
-f64 converted(const zp_setting &r, i32 v) {
-  switch (r.conv) {
-    case zp_as_is: return v;
-    case zp_to_float: return (f32)v;
-    case zp_div10: return (f32)(v / 10.0);
-    case zp_div10000: return (f32)(v / 10000.0);
-    case zp_degrees: return (f32)(v * (f64)0.017453292f);
-  }
-  return 0;
-}
-f64 value(const zp_setting &r) {
-  const void *g = globals[&r - zp_settings];
-  return r.conv == zp_as_is ? (f64)*(const i32 *)g : (f64)*(const f32 *)g;
-}
+using kit::converted;
+f64 value(const zp_setting &r) { return kit::setting_value(r); }
 
 struct settings : test::plugin {
   test::temp_dir dir;
   // Writes dir's file unless text is null, and loads as a game at exe (default: in dir) would.
   void load(const char *text, const string &exe = "") {
     if (text) test::write_text(dir / "zephal.ini", text);
-    zp_reset_settings();
-    host::set_module_path(exe.empty() ? host::windows_path(dir.path) + "\\game.exe" : exe);
-    zp_load_settings();
+    kit::load_settings(dir.path, exe);
   }
 };
 

@@ -5,9 +5,9 @@
 #include <map>
 #include <random>
 
-#include "base/settings_table.h"
 #include "host/loader.h"
 #include "patches/hooks.h"
+#include "tests/kit/settings.h"
 #include "tests/support.h"
 #include "z9sdk/apply.h"
 
@@ -123,20 +123,16 @@ TEST_F(Check, DamagedForeignOrMissingFilesGetAClearErrorAndNoCrash) {
   }
 }
 
-// The values the plug-in takes from a file: each global converted back through the table.
+// The values the plug-in takes from a file.
 std::map<string, f64> plug_in_reads(const string &dir, const string &text) {
   test::write_text(dir + "/zephal.ini", text);
-  zp_reset_settings();
-  host::set_module_path(host::windows_path(dir) + "\\game.exe");
-  zp_load_settings();
+  kit::load_settings(dir);
   std::map<string, f64> v;
-#define READ_BACK(key, global, type, conv, kind, def, min, max, builtin, help) v[#key] = global;
-  ZP_SETTINGS(READ_BACK)
-#undef READ_BACK
+  for (const zp_setting &s : zp_settings) v[s.key] = kit::setting_value(s);
   return v;
 }
 
-// The "used" column of zephal-check --ini, converted as the plug-in converts.
+// The "used" column of zephal-check --ini, converted as the plug-in should.
 std::map<string, f64> tool_reads(const test::ran &r) {
   std::map<string, f64> v;
   for (const zp_setting &s : zp_settings) {
@@ -145,7 +141,7 @@ std::map<string, f64> tool_reads(const test::ran &r) {
     char in_file[64];
     int used = 0;
     if (sscanf(r.out.c_str() + at, " %*s %63s %d", in_file, &used) == 2)
-      v[s.key] = s.conv == zp_as_is ? (f64)used : (f64)zp_convert(s.conv, used);
+      v[s.key] = kit::converted(s, used);
   }
   return v;
 }
