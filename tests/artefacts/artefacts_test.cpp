@@ -124,13 +124,10 @@ void expect_tables(const z9_manifest *m, const z9_def *defs, const z9_def *other
   EXPECT_STREQ(m->check_hex, "e8 02 dd ff ff");
   EXPECT_EQ(m->check_rva, 0x415b9u);
   for (u32 w : m->spare) EXPECT_EQ(w, 0u);
-  for (int i = 0; i < 7; ++i) {
-    EXPECT_EQ(defs[i].kind, other_build[i].kind);
-    EXPECT_EQ(defs[i].rva, other_build[i].rva);
-    EXPECT_EQ(defs[i].len, other_build[i].len);
-    EXPECT_STREQ(defs[i].expect, other_build[i].expect);
-    EXPECT_STREQ(defs[i].name, other_build[i].name);
-    EXPECT_TRUE(defs[i].bytes == nullptr && defs[i].spare == 0);
+  for (int i = 0; i < 7; ++i) {  // all but the target, which is each build's own stub
+    const z9_def &a = defs[i], &b = other_build[i];
+    EXPECT_EQ(std::tuple(a.kind, a.rva, a.len, std::string(a.expect), std::string(a.name), a.bytes, a.spare),
+              std::tuple(b.kind, b.rva, b.len, std::string(b.expect), std::string(b.name), (const u8 *)nullptr, 0u)) << i;
   }
 }
 

@@ -85,8 +85,6 @@ struct FreeCam : test::plugin {
   void follow(u32 car) { word(cam + at::cam_off_target) = word(cam + at::cam_off_target2) = car; }
 };
 
-// --- taking the camera over and giving it back -----------------------------------
-
 using TakeOver = FreeCam;
 
 // The three words the game's camera logic works from, held at 0 while flown
@@ -156,8 +154,6 @@ TEST_F(TakeOver, ViewOneHasARecordOfItsOwnTheOthersShareViewZerosWithItsLatestCa
   EXPECT_EQ(test::log, Log{});
 }
 
-// --- the car bind ----------------------------------------------------------------
-
 using CarBind = FreeCam;
 
 // The take-over binds the car the camera followed, else car 0; Z and X then
@@ -199,8 +195,6 @@ TEST_F(CarBind, WithoutACarBindKeysSwitchTheBindOffAndTheTeleportDoesNothing) {
   EXPECT_EQ(position(), (V3{0, 0, 0}));
 }
 
-// --- the teleport ------------------------------------------------------------------
-
 // With its car facing +x, B puts the camera behind and above it, bound or not.
 TEST_F(FreeCam, BPutsTheCameraBehindAndAboveItsCar) {
   word(at::ga_car_count) = 1;
@@ -220,8 +214,6 @@ TEST_F(FreeCam, BPutsTheCameraBehindAndAboveItsCar) {
   hold({'B', 'W'});  // moving in the same call goes on from the new place
   expect_near(position(), plus({-3, 2, 0}, step, row(orientation(), 2)), 1e-6);
 }
-
-// --- the camera bound to a car ---------------------------------------------------------
 
 // Bound by position and rotation, it follows a moving, turning car, flies
 // along its own axes, still looks around, and stays where it is when the next
@@ -268,8 +260,6 @@ TEST_F(FreeCam, BoundItFollowsAMovingTurningCarFliesAlongItsOwnAxesAndLooksAroun
   expect_near(orientation(), m, 5e-7);
 }
 
-// --- mouse and keys ------------------------------------------------------------------
-
 using Motion = FreeCam;
 
 TEST_F(Motion, ThePointerGoesBackToTheMiddleOfTheGamesRectangle) {
@@ -312,8 +302,6 @@ TEST_F(Motion, KeysMoveTheMouseAndRollTurn) {
     expect_near(orientation(), c.turn, 1e-6);
   }
 }
-
-// --- the replay camera key ---------------------------------------------------------
 
 using ReplayCameraKey = FreeCam;
 

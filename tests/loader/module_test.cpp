@@ -80,9 +80,7 @@ TEST_F(Module, AppliesAllSevenSitesInTableOrderAfterReadingTheSettings) {
     EXPECT_EQ(std::make_tuple(std::string(d[i].name), d[i].kind, d[i].rva, d[i].len, std::string(d[i].expect)),
               std::make_tuple(table[i].name, table[i].kind, table[i].rva, table[i].len, table[i].expect));
     // A call or jump to one of the module's own stubs, NOPs after it.
-    const u32 site = 0x400000 + table[i].rva, disp = d[i].target - (site + 5);
-    std::vector<u8> want = {(u8)(table[i].kind == 1 ? 0xe8 : 0xe9), (u8)disp, (u8)(disp >> 8), (u8)(disp >> 16), (u8)(disp >> 24)};
-    want.resize(table[i].len, 0x90);
+    const std::vector<u8> want = test::branch_bytes(table[i].kind == 1 ? 0xe8 : 0xe9, 0x400000 + table[i].rva, d[i].target, table[i].len);
     EXPECT_TRUE(d[i].target >= module.low && d[i].target < module.high);
     const host::write_record &w = writes()[i];
     EXPECT_EQ(std::make_tuple(w.rva, w.name, w.written, w.bytes), std::make_tuple(table[i].rva, d[i].name, true, want));

@@ -1,26 +1,14 @@
 // The hex patterns and the definition walk, on the stand-in game's code pages
 // and through the stand-in loader's context, whose write mprotects as Windows does.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "host/game_image.h"
 #include "host/loader.h"
+#include "tests/support.h"
 #include "z9sdk/apply.h"
 
 namespace {
 
 using bytes = std::vector<u8>;
-using host::bytes_at;
+using host::bytes_at, test::branch_bytes;
 
-// A branch as the processor would read it at site: opcode, rel32, NOPs.
-bytes branch_bytes(u8 op, u32 site, u32 target, u32 len) {
-  u32 d = target - (site + 5);
-  bytes b = {op, (u8)d, (u8)(d >> 8), (u8)(d >> 16), (u8)(d >> 24)};
-  b.resize(len, 0x90);
-  return b;
-}
 
 z9_def def(u32 kind, u32 rva, u32 len, const char *expect, u32 target, const char *name) {
   return z9_def{kind, rva, len, expect, target, nullptr, 0, name};

@@ -102,8 +102,6 @@ TEST_F(Slot, ACarOrMarkArrayMissingAtCaptureComesBackAsZerosAtRestoreIsLeftAlone
   EXPECT_EQ(marks, marks_before);
 }
 
-// --- building the ring ----------------------------------------------------------------
-
 using Building = Race;
 
 // The first capture in a replay builds the ring, of 128 slots at least, and a
@@ -152,8 +150,6 @@ TEST_F(Building, MarkSectionsUpTo4096AreFiledAChangedCountRebuildsARingWithEffec
       EXPECT_EQ(zp_snapshot_exists(11), fx && c.rebuilt ? 0 : 1);
     }
 }
-
-// --- rewind and seek ----------------------------------------------------------------------
 
 using Seek = Race;
 

@@ -18,9 +18,7 @@ struct BadInput : ::testing::Test {
   void SetUp() override { test::write_text(scn, "frames 30\ncars 1\n"); }
   // A quiet run of the scenario in the fixture's folders, and its arguments.
   std::vector<std::string> quiet(const std::string &file, const std::vector<std::string> &more = {}) {
-    std::vector<std::string> args = {file, "--quiet", "--game-dir", game, "--out", out};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    return simtest::quiet(file, game, out, more);
   }
   kit::ran play(const std::string &file, const std::vector<std::string> &more = {}) { return sim(quiet(file, more)); }
 };
@@ -85,9 +83,9 @@ TEST_F(BadInput, CleanDeletesPresetsOnlyInAGameDirectoryTheSimulatorMade) {
   EXPECT_EQ(test::read_text(presets), "[Pos1]\r\nused=1\r\n");
   // A folder it made is its own.
   const std::string fresh = tmp / "fresh";
-  ASSERT_EQ(sim({scn, "--quiet", "--game-dir", fresh, "--out", out}).status, 0);
+  ASSERT_EQ(sim(simtest::quiet(scn, fresh, out)).status, 0);
   test::write_text(fresh + "/tracks/alpine/freecam.ini", "[Pos1]\r\nused=1\r\n");
-  ASSERT_EQ(sim({scn, "--quiet", "--clean", "--game-dir", fresh, "--out", out}).status, 0);
+  ASSERT_EQ(sim(simtest::quiet(scn, fresh, out, {"--clean"})).status, 0);
   EXPECT_FALSE(std::filesystem::exists(fresh + "/tracks/alpine/freecam.ini"));
 }
 

@@ -43,7 +43,7 @@ struct Outputs : ::testing::Test {
 
   static outputs play(const std::string &scenario, const std::string &name) {
     outputs o{{}, tmp->path + "/out-" + name, name};
-    o.run = sim({scenario, "--quiet", "--game-dir", tmp->path + "/game-" + name, "--out", o.dir});
+    o.run = sim(simtest::quiet(scenario, tmp->path + "/game-" + name, o.dir));
     return o;
   }
   static void SetUpTestSuite() {

@@ -17,6 +17,12 @@ namespace simtest {
 inline bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 inline kit::ran sim(const std::vector<std::string> &args) { return kit::run(ZEPHAL_RUNNER, ZEPHAL_SIM, args); }
+// The arguments of a quiet run of scenario with its game folder and outputs where given, then more.
+inline std::vector<std::string> quiet(const std::string &scenario, const std::string &game, const std::string &out,
+                                      std::vector<std::string> more = {}) {
+  more.insert(more.begin(), {scenario, "--quiet", "--game-dir", game, "--out", out});
+  return more;
+}
 
 // A CSV file with a header line; cells by row and column name.
 struct csv {

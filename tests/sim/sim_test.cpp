@@ -41,9 +41,7 @@ struct Sim : ::testing::Test {
   result play(const std::string &name, const std::string &text, const std::vector<std::string> &more = {}) {
     const std::string file = tmp / (name + ".scn"), out = tmp / ("out-" + name), base = out + "/" + name;
     test::write_text(file, text);
-    std::vector<std::string> args = {file, "--quiet", "--game-dir", game_dir, "--out", out};
-    args.insert(args.end(), more.begin(), more.end());
-    const kit::ran ran = simtest::sim(args);
+    const kit::ran ran = simtest::sim(simtest::quiet(file, game_dir, out, more));
     result r;
     r.status = ran.status, r.out = ran.out, r.err = ran.err;
     r.log = test::read_text(base + ".log");

@@ -12,32 +12,19 @@
 #include <random>
 #include <regex>
 
-#include "tests/support.h"
+#include "tests/win32/profile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using std::string;
 
-struct profile_faults : testing::Test {
-  test::temp_dir dir;
+struct profile_faults : test::profile_dir {
   // A profile call that does not come back is a failure, not a stuck suite.
   void SetUp() override { alarm(60); }
   void TearDown() override { alarm(0); }
-  string win(const string &name) { return host::windows_path(dir / name); }
-  std::vector<string> names() {
-    std::vector<string> n;
-    for (auto &e : fs::directory_iterator(dir.path)) n.push_back(e.path().filename());
-    std::sort(n.begin(), n.end());
-    return n;
-  }
 };
-
-string gpps(const char *app, const char *key, const string &f) {
-  char buf[64] = {};
-  DWORD r = GetPrivateProfileStringA(app, key, "def", buf, sizeof buf, f.c_str());
-  return std::to_string(r) + "," + buf;
-}
+using test::gpps, test::wpps;
 
 TEST_F(profile_faults, WhatCannotBeOpenedReadsAsMissingAndIsNeverWritten) {
   mkfifo((dir / "fifo.ini").c_str(), 0644);
@@ -53,10 +40,10 @@ TEST_F(profile_faults, WhatCannotBeOpenedReadsAsMissingAndIsNeverWritten) {
   for (const char *name : {"fifo.ini", "folder.ini", "huge.ini", "big.ini"}) {
     SCOPED_TRACE(name);
     const string f = win(name);
-    EXPECT_EQ(gpps("s", "k", f), "3,def");
-    EXPECT_EQ(gpps(nullptr, nullptr, f), "3,def");
+    EXPECT_EQ(gpps("s", "k", f), "7,default");
+    EXPECT_EQ(gpps(nullptr, nullptr, f), "7,default");
     EXPECT_EQ(GetPrivateProfileIntA("s", "k", 7, f.c_str()), 7u);
-    EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", f.c_str()));
+    EXPECT_FALSE(wpps("s", "k", "2", f));
   }
   EXPECT_EQ(gpps("s", "k", win("fits.ini")), "1,1");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // no 1.5 GB read
@@ -72,36 +59,32 @@ TEST_F(profile_faults, AUtf16LeFileIsReadAndWrittenInItsEncodingAndOtherMarksAre
   using test::utf16;
   const string text = "[Sec]\r\nk=v\xc3\xa9l\r\n; \xc7\x84\r\n[\xc7\x84]\r\nx=1\r\n";
   const string more = "[Sec]\r\nk=v\xc3\xa9l\r\nn=\xc3\xa9\xe2\x82\xac\r\n; \xc7\x84\r\n[\xc7\x84]\r\nx=1\r\n";
-  test::write_text(dir / "a.ini", utf16(text, true));
-  const string f = win("a.ini");
+  const string f = put("a.ini", utf16(text, true));
   EXPECT_EQ(gpps("sec", "K", f), "3,v\xe9l");  // as code page 1252 shows it
   char list[64];
   EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "", list, sizeof list, f.c_str()), 6u);
   EXPECT_EQ(string(list, 6), string("Sec\0?\0", 6));
-  EXPECT_TRUE(WritePrivateProfileStringA("Sec", "n", "\xe9\x80", f.c_str()));  // é€ in code page 1252
-  EXPECT_EQ(test::read_text(dir / "a.ini"), utf16(more, true));
+  EXPECT_TRUE(wpps("Sec", "n", "\xe9\x80", f));  // é€ in code page 1252
+  EXPECT_EQ(slurp("a.ini"), utf16(more, true));
   // Windows knows no other mark: a UTF-8 mark hides the header on its line,
   // a UTF-16BE file has no section; a write adds one at the end, in ANSI.
   for (const string &other : {"\xef\xbb\xbf" + text, utf16(text, false)}) {
-    test::write_text(dir / "b.ini", other);
-    EXPECT_EQ(gpps("sec", "k", win("b.ini")), "3,def");
-    EXPECT_TRUE(WritePrivateProfileStringA("Sec", "n", "1", win("b.ini").c_str()));
-    EXPECT_EQ(test::read_text(dir / "b.ini"), other + "[Sec]\r\nn=1\r\n");
+    EXPECT_EQ(gpps("sec", "k", put("b.ini", other)), "7,default");
+    EXPECT_TRUE(wpps("Sec", "n", "1", win("b.ini")));
+    EXPECT_EQ(slurp("b.ini"), other + "[Sec]\r\nn=1\r\n");
   }
   // A file of just the UTF-16LE mark becomes a Unicode profile; a file
   // written anew is ANSI, without a mark.
-  test::write_text(dir / "u.ini", "\xff\xfe");
-  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "1", win("u.ini").c_str()));
-  EXPECT_EQ(test::read_text(dir / "u.ini"), utf16("[s]\r\nk=1\r\n", true));
-  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "\xe9", win("new.ini").c_str()));
-  EXPECT_EQ(test::read_text(dir / "new.ini"), "[s]\r\nk=\xe9\r\n");
+  EXPECT_TRUE(wpps("s", "k", "1", put("u.ini", "\xff\xfe")));
+  EXPECT_EQ(slurp("u.ini"), utf16("[s]\r\nk=1\r\n", true));
+  EXPECT_TRUE(wpps("s", "k", "\xe9", win("new.ini")));
+  EXPECT_EQ(slurp("new.ini"), "[s]\r\nk=\xe9\r\n");
   // Halves of UTF-16 pairs alone and an odd last byte survive an edit elsewhere.
   const string odd = utf16("[s]\r\nk=1\r\n", true) + string("\x00\xd8\x41\x00\x0d\x00\x0a\x00\x7a", 9);
-  test::write_text(dir / "odd.ini", odd);
-  EXPECT_TRUE(WritePrivateProfileStringA("s", "k", "2", win("odd.ini").c_str()));
+  EXPECT_TRUE(wpps("s", "k", "2", put("odd.ini", odd)));
   string want = odd;
   want[16] = '2';
-  EXPECT_EQ(test::read_text(dir / "odd.ini"), want);
+  EXPECT_EQ(slurp("odd.ini"), want);
 }
 
 TEST_F(profile_faults, AWriteKilledHalfWayLeavesTheOldOrNewFileAndTheNextWriteCleansUp) {
@@ -118,19 +101,19 @@ TEST_F(profile_faults, AWriteKilledHalfWayLeavesTheOldOrNewFileAndTheNextWriteCl
       char v[16];
       for (u32 i = 0;; ++i) {
         snprintf(v, sizeof v, "%08X", i);
-        WritePrivateProfileStringA("Pos1", "first", v, f.c_str());
+        wpps("Pos1", "first", v, f);
         for (int k = 0; k < 20; ++k)
-          WritePrivateProfileStringA("Pos1", ("m" + std::to_string(k)).c_str(), v, f.c_str());
-        WritePrivateProfileStringA("Pos1", "last", v, f.c_str());
+          wpps("Pos1", ("m" + std::to_string(k)).c_str(), v, f);
+        wpps("Pos1", "last", v, f);
       }
     }
     usleep(std::uniform_int_distribution<int>(2000, 40000)(rng));
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    EXPECT_TRUE(std::regex_match(test::read_text(dir / "freecam.ini"), complete)) << kill_no;
+    EXPECT_TRUE(std::regex_match(slurp("freecam.ini"), complete)) << kill_no;
     interrupted += fs::exists(dir / ".freecam.ini.zephal-new");
     // The next write takes the leftover over.
-    EXPECT_TRUE(WritePrivateProfileStringA("Pos1", "used", "00000001", f.c_str()));
+    EXPECT_TRUE(wpps("Pos1", "used", "00000001", f));
     EXPECT_EQ(names(), std::vector<string>{"freecam.ini"}) << kill_no;
   }
   RecordProperty("writes_interrupted", interrupted);
@@ -140,12 +123,12 @@ TEST_F(profile_faults, TheTemporaryNameIsNeverWrittenThroughALinkOrAFolder) {
   test::write_text(dir / "a.ini", "[s]\r\nk=1\r\n");
   test::write_text(dir / "victim", "mine");
   fs::create_symlink(dir / "victim", dir / ".a.ini.zephal-new");
-  EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", win("a.ini").c_str()));
+  EXPECT_FALSE(wpps("s", "k", "2", win("a.ini")));
   fs::remove(dir / ".a.ini.zephal-new");
   fs::create_directory(dir / ".a.ini.zephal-new");
-  EXPECT_FALSE(WritePrivateProfileStringA("s", "k", "2", win("a.ini").c_str()));
-  EXPECT_EQ(test::read_text(dir / "victim"), "mine");
-  EXPECT_EQ(test::read_text(dir / "a.ini"), "[s]\r\nk=1\r\n");
+  EXPECT_FALSE(wpps("s", "k", "2", win("a.ini")));
+  EXPECT_EQ(slurp("victim"), "mine");
+  EXPECT_EQ(slurp("a.ini"), "[s]\r\nk=1\r\n");
 }
 
 }  // namespace

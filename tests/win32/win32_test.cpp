@@ -7,34 +7,15 @@
 #include <algorithm>
 #include <csignal>
 
-#include "tests/support.h"
+#include "tests/win32/profile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using std::string;
 
-struct PrivateProfile : testing::Test {
-  test::temp_dir dir;
-  string win(const string &name) { return host::windows_path(dir / name); }
-  string put(const string &name, const string &bytes) {
-    test::write_text(dir / name, bytes);
-    return win(name);
-  }
-  string slurp(const string &name) { return test::read_text(dir / name); }
-  long files() { return std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()); }
-};
-
-BOOL wpps(const char *app, const char *key, const char *value, const string &f) {
-  return WritePrivateProfileStringA(app, key, value, f.c_str());
-}
-// "ret,text": the return value and the buffer as a C string (its first byte for size 0).
-string gpps(const char *app, const char *key, const string &f, const char *def = "default", DWORD n = 100) {
-  char buf[300];
-  memset(buf, 0x0c, sizeof buf);
-  DWORD r = GetPrivateProfileStringA(app, key, def, buf, n, f.c_str());
-  return std::to_string(r) + "," + (n ? string(buf) : string(1, buf[0]));
-}
+using PrivateProfile = test::profile_dir;
+using test::gpps, test::wpps;
 
 TEST_F(PrivateProfile, ValuesDefaultsAndTruncationAsWindowsGivesThem) {
   struct row { string file; const char *app, *key, *want, *def = "default"; DWORD n = 100; } rows[] = {
@@ -87,7 +68,7 @@ TEST_F(PrivateProfile, WritesBuildAFileAsWindowsDoes) {
   EXPECT_FALSE(wpps("App", "key", "v", ""));
   EXPECT_EQ(slurp("a.ini"), "[App1]\r\nkey1=\r\nkey2=again\r\nkey3=string3\r\n"
                             "[App2]\r\nkey4=string4\r\n[App3]\r\nkey5=string5\r\n");
-  EXPECT_EQ(files(), 1);
+  EXPECT_EQ(names().size(), 1u);
 }
 
 TEST_F(PrivateProfile, WritesChangeOnlyTheirOwnLine) {
@@ -103,7 +84,7 @@ TEST_F(PrivateProfile, WritesChangeOnlyTheirOwnLine) {
   EXPECT_EQ(slurp("b.ini"), "[s]\r\nk=1\r\n; only a comment\r\n");
   EXPECT_TRUE(wpps("t", "k", "2", put("c.ini", "k=1")));
   EXPECT_EQ(slurp("c.ini"), "k=1\r\n[t]\r\nk=2\r\n");
-  EXPECT_EQ(files(), 3);  // no temporary left
+  EXPECT_EQ(names().size(), 3u);  // no temporary left
 }
 
 TEST_F(PrivateProfile, FailedWritesLeaveTheOriginalIntact) {
@@ -126,7 +107,7 @@ TEST_F(PrivateProfile, FailedWritesLeaveTheOriginalIntact) {
   signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(ok);
   EXPECT_EQ(slurp("big.ini"), big);
-  EXPECT_EQ(files(), 2);  // no temporary left
+  EXPECT_EQ(names().size(), 2u);  // no temporary left
 }
 
 TEST(Win32StandIns, KeyboardClockAndExecutablePath) {
