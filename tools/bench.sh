@@ -21,10 +21,6 @@ runner=$(cat "$build/runner" 2>/dev/null || true)
 rounds=${ZEPHAL_BENCH_ROUNDS:-$([ -z "$runner" ] && echo 61 || echo 15)}
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT
-echo 'int main(void) { return 0; }' >"$probe/p.c"
-gcc -m32 "$probe/p.c" -o "$probe/p"
-native_error=$("$probe/p" 2>&1 >/dev/null) && native_error=""
-native_error=${native_error##*: }
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 busy() {  # the processes using a CPU now, by name
@@ -57,8 +53,8 @@ mem=$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
   echo "- processor: $cpu, $(nproc) cores, $mem"
   echo "- kernel: $(uname -sr)"
   if [ -n "$runner" ]; then
-    echo "- i386 programs: run under $($runner --version | head -1) (user-mode emulation);" \
-      "this kernel does not execute them itself${native_error:+ (\"$native_error\")}"
+    echo "- i386 programs: run under $($runner --version | head -1) (user-mode emulation):" \
+      "$(bash tools/i386.sh --why)"
   else
     echo "- i386 programs: run natively"
   fi

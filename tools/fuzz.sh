@@ -31,10 +31,7 @@ declare -A sources=(
 drivers=(ini settings scenario pe_loader hex_match)
 [ "$which" = all ] || drivers=("$which")
 
-runner=""
-echo 'int main(void) { return 0; }' > "$out/probe.c"
-clang -m32 "$out/probe.c" -o "$out/probe"
-"$out/probe" 2>/dev/null || runner=qemu-i386
+runner=$(bash tools/i386.sh)
 
 for d in "${drivers[@]}"; do
   [ -n "${sources[$d]:-}" ] || { echo "fuzz: no driver called $d (try: ${!sources[*]})" >&2; exit 2; }

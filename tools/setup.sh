@@ -33,13 +33,8 @@ install() {
 # Some kernels are built without i386 support: our 32-bit programs then run
 # under qemu-i386, Debian's user-mode emulator (an amd64 package). The probe
 # needs gcc-multilib's 32-bit runtime, so it comes after the packages above.
-if ! command -v qemu-i386 >/dev/null; then
-  probe=$(mktemp -d)
-  echo 'int main(void) { return 0; }' > "$probe/p.c"
-  if ! { gcc -m32 "$probe/p.c" -o "$probe/p" 2>/dev/null && "$probe/p" 2>/dev/null; }; then
-    install qemu-user
-  fi
-  rm -rf "$probe"
+if ! command -v qemu-i386 >/dev/null && [ -n "$(bash "$(dirname "$0")/i386.sh")" ]; then
+  install qemu-user
 fi
 
 [ "${1:-}" = --wine ] || exit 0
