@@ -180,8 +180,10 @@ void game::set_cars(u32 n) {
 }
 
 void game::set_marks(u32 n) {
-  // A new array each time, as the game loads a track's marks afresh.
-  marks_.assign((size_t)std::max(n, 1u) * mark_record_size, 0);
+  // A new array each time, as the game loads a track's marks afresh, with
+  // room for the most a run can have: a rewind writes back as many records
+  // as its ring was built for, and that ring may predate a smaller count.
+  marks_.assign((size_t)max_marks * mark_record_size, 0);
   word(ga_mark_array) = n ? (u32)(uintptr_t)marks_.data() : 0;
   word(ga_mark_index) = n - 1;  // 0xFFFFFFFF: none
 }

@@ -126,7 +126,7 @@ class soak {
     if (!host::game_reset()) exit(1);
     host::set_module_path(host::windows_path(dir_) + "\\game.exe");
     game_.start(sim::scenario{}, dir_);
-    set_marks(2);
+    game_.set_marks(2);
     host::game_services &svc = host::services();
     svc.tick = [this, play = svc.tick] { tick(play); };
     const z9_ctx ctx = host::loader_context();
@@ -137,14 +137,6 @@ class soak {
     slots_.clear();
     pending_ = 0;
     seen_ = host::loader_messages().size();
-  }
-
-  // The records live outside the image, room for 64 of them whatever the
-  // count says (a rewind writes as many as the ring was built for).
-  void set_marks(u32 n) {
-    marks_.assign(64 * at::mark_record_size, 0);
-    word(at::ga_mark_array) = n ? (u32)(uintptr_t)marks_.data() : 0;
-    word(at::ga_mark_index) = n - 1;
   }
 
   // The game's tick routine, entered right after the plug-in's capture: the
@@ -241,7 +233,7 @@ class soak {
       word(at::ga_car_count) = n;
     } else if (c < 4) {
       const u32 marks[] = {0, 1, 3, 64, 5000};
-      set_marks(marks[rng_() % 5]);
+      game_.set_marks(marks[rng_() % 5]);
     } else if (c < 5 || (!replay && c < 40)) {  // the menu is a short visit
       game_.set_mode(replay ? at::mode_menu : at::mode_replay);
       pending_ = 0;
@@ -315,7 +307,6 @@ class soak {
   std::string dir_;
   u32 ring_ = 0, step_ = 0;
   bool fx_ = false;
-  std::vector<u8> marks_;
   struct filed {
     u64 tick = ~0ull;  // ~0: none
     snap state;
